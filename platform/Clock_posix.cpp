@@ -13,13 +13,21 @@ uint64_t MonotonicNs() {
 }
 } // namespace
 
-uint32_t TickCount() { return uint32_t(MonotonicNs() / 1000000u); }
+uint32_t TickCount() {
+    return uint32_t(MonotonicNs() / 1000000u);
+}
 
-uint64_t PerformanceFrequency() { return 1000000000u; }
+uint64_t PerformanceFrequency() {
+    return 1000000000u;
+}
 
-uint64_t PerformanceCounter() { return MonotonicNs(); }
+uint64_t PerformanceCounter() {
+    return MonotonicNs();
+}
 
-uint32_t MultimediaTime() { return TickCount(); }
+uint32_t MultimediaTime() {
+    return TickCount();
+}
 
 void SleepMs(uint32_t ms) {
     timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
@@ -27,6 +35,8 @@ void SleepMs(uint32_t ms) {
     }
 }
 
-void YieldThread() { sched_yield(); }
+void YieldThread() {
+    sched_yield();
+}
 
 } // namespace orvi::platform

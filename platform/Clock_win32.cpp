@@ -1,11 +1,13 @@
 #include "platform/Clock.h"
 
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 namespace orvi::platform {
 
-uint32_t TickCount() { return GetTickCount(); }
+uint32_t TickCount() {
+    return GetTickCount();
+}
 
 uint64_t PerformanceFrequency() {
     LARGE_INTEGER f{};
@@ -18,10 +20,16 @@ uint64_t PerformanceCounter() {
     return uint64_t(c.QuadPart);
 }
 
-uint32_t MultimediaTime() { return timeGetTime(); }
+uint32_t MultimediaTime() {
+    return timeGetTime();
+}
 
-void SleepMs(uint32_t ms) { Sleep(ms); }
+void SleepMs(uint32_t ms) {
+    Sleep(ms);
+}
 
-void YieldThread() { Sleep(0); }
+void YieldThread() {
+    Sleep(0);
+}
 
 } // namespace orvi::platform

@@ -6,7 +6,9 @@
 // Thread safety: one thread opens and closes the device. While it is open, the
 // dispatcher's workers call Read, Write, WaitEvent and the status calls concurrently;
 // SetEventMask(0) and an abort Event are the ways to end a blocked WaitEvent or Write
-// from another thread. Close must not run while a worker is inside Write or WaitEvent.
+// from another thread. Close ends a Write or WaitEvent in progress on another thread
+// (they fail) and waits for them to leave before the device goes; the other calls must
+// not overlap Close.
 #include "platform/Event.h"
 
 #include <cstdint>
@@ -160,9 +162,17 @@ public:
     // Blocks until an event of the mask occurs and stores it in `eventWord`. Returns
     // false when the device cannot wait (LastError tells why: an unplugged device,
     // or a driver that refuses the wait). A caller must then stop waiting on it.
+    // With a mask of 0 there is nothing to wait for: false, InvalidParameter.
+    // POSIX reports RxChar (bytes arrived since the last report), the modem-line and
+    // line-error events where the driver reports those lines, and never TxEmpty or
+    // RxFlag.
     bool WaitEvent(uint32_t& eventWord);
+    // How often WaitEvent has gone round its wait so far (for checking that a wait
+    // does not spin; a Windows wait counts one pass per call).
+    uint64_t WaitPasses() const;
 
-    // purge:: flags. Aborting output also ends a Write blocked inside the driver.
+    // purge:: flags. Aborting output also ends a Write blocked inside the driver
+    // (Failed with LastError OperationAborted).
     bool Purge(uint32_t flags);
     // Returns and clears the accumulated line errors (ce:: bits); fills the status.
     uint32_t ClearError(CommStatus& status);

@@ -18,7 +18,8 @@ std::string ComDeviceName(int portNumber);
 // The port number in a "\\.\COMn" or "COMn" name; 0 when the name is not one.
 int PortNumberFromName(const std::string& name);
 
-// The folder of COMn links; SetPortOverrideDir replaces it for this process (tests).
+// The folder of COMn links; SetPortOverrideDir replaces it for this process (tests),
+// and an empty folder name goes back to $ORVI_PORT_DIR or /dev/orvi.
 std::string PortOverrideDir();
 void SetPortOverrideDir(const std::string& dir);
 

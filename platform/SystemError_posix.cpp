@@ -37,9 +37,13 @@ const std::map<uint32_t, const char*>& Texts() {
 }
 } // namespace
 
-uint32_t LastError() { return tLastError; }
+uint32_t LastError() {
+    return tLastError;
+}
 
-void SetLastError(uint32_t code) { tLastError = code; }
+void SetLastError(uint32_t code) {
+    tLastError = code;
+}
 
 std::string SystemErrorText(uint32_t code) {
     auto it = Texts().find(code);

@@ -4,9 +4,13 @@
 
 namespace orvi::platform {
 
-uint32_t LastError() { return GetLastError(); }
+uint32_t LastError() {
+    return GetLastError();
+}
 
-void SetLastError(uint32_t code) { ::SetLastError(code); }
+void SetLastError(uint32_t code) {
+    ::SetLastError(code);
+}
 
 std::string SystemErrorText(uint32_t code) {
     char buffer[256] = {};
@@ -15,6 +19,8 @@ std::string SystemErrorText(uint32_t code) {
     return std::string(buffer, n);
 }
 
-uint32_t ErrorFromErrno(int err) { return uint32_t(err); }
+uint32_t ErrorFromErrno(int err) {
+    return uint32_t(err);
+}
 
 } // namespace orvi::platform

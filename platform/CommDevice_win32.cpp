@@ -1,0 +1,380 @@
+#include "platform/CommDevice.h"
+
+#include "platform/PortNames.h"
+#include "platform/SystemError.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <windows.h>
+
+namespace orvi::platform {
+
+namespace {
+
+// A handle closed when its holder goes, unless released.
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE h = nullptr) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+    ~UniqueHandle() { Reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    HANDLE Get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+    HANDLE Release() {
+        HANDLE h = h_;
+        h_ = nullptr;
+        return h;
+    }
+    void Reset(HANDLE h = nullptr) {
+        if (h_ != nullptr)
+            CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_;
+};
+
+HANDLE NewManualEvent() {
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+void StateToDcb(const DeviceState& s, DCB& d) {
+    const uint32_t f = s.Flags;
+    d.BaudRate = s.BaudRate;
+    d.fBinary = (f & dcb::fBinary) != 0;
+    d.fParity = (f & dcb::fParity) != 0;
+    d.fOutxCtsFlow = (f & dcb::fOutxCtsFlow) != 0;
+    d.fOutxDsrFlow = (f & dcb::fOutxDsrFlow) != 0;
+    d.fDtrControl = dcb::DtrControl(f);
+    d.fDsrSensitivity = (f & dcb::fDsrSensitivity) != 0;
+    d.fTXContinueOnXoff = (f & dcb::fTXContinueOnXoff) != 0;
+    d.fOutX = (f & dcb::fOutX) != 0;
+    d.fInX = (f & dcb::fInX) != 0;
+    d.fErrorChar = (f & dcb::fErrorChar) != 0;
+    d.fNull = (f & dcb::fNull) != 0;
+    d.fRtsControl = dcb::RtsControl(f);
+    d.fAbortOnError = (f & dcb::fAbortOnError) != 0;
+    d.XonLim = s.XonLim;
+    d.XoffLim = s.XoffLim;
+    d.ByteSize = s.ByteSize;
+    d.Parity = s.Parity;
+    d.StopBits = s.StopBits;
+    d.XonChar = char(s.XonChar);
+    d.XoffChar = char(s.XoffChar);
+    d.ErrorChar = char(s.ErrorChar);
+    d.EofChar = char(s.EofChar);
+    d.EvtChar = char(s.EvtChar);
+}
+
+uint32_t FlagsOfDcb(const DCB& d) {
+    uint32_t f = 0;
+    f |= d.fBinary ? dcb::fBinary : 0;
+    f |= d.fParity ? dcb::fParity : 0;
+    f |= d.fOutxCtsFlow ? dcb::fOutxCtsFlow : 0;
+    f |= d.fOutxDsrFlow ? dcb::fOutxDsrFlow : 0;
+    f = dcb::WithDtrControl(f, d.fDtrControl);
+    f |= d.fDsrSensitivity ? dcb::fDsrSensitivity : 0;
+    f |= d.fTXContinueOnXoff ? dcb::fTXContinueOnXoff : 0;
+    f |= d.fOutX ? dcb::fOutX : 0;
+    f |= d.fInX ? dcb::fInX : 0;
+    f |= d.fErrorChar ? dcb::fErrorChar : 0;
+    f |= d.fNull ? dcb::fNull : 0;
+    f = dcb::WithRtsControl(f, d.fRtsControl);
+    f |= d.fAbortOnError ? dcb::fAbortOnError : 0;
+    return f;
+}
+
+DeviceState StateOfDcb(const DCB& d) {
+    DeviceState s;
+    s.BaudRate = d.BaudRate;
+    s.Flags = FlagsOfDcb(d);
+    s.XonLim = d.XonLim;
+    s.XoffLim = d.XoffLim;
+    s.ByteSize = d.ByteSize;
+    s.Parity = d.Parity;
+    s.StopBits = d.StopBits;
+    s.XonChar = uint8_t(d.XonChar);
+    s.XoffChar = uint8_t(d.XoffChar);
+    s.ErrorChar = uint8_t(d.ErrorChar);
+    s.EofChar = uint8_t(d.EofChar);
+    s.EvtChar = uint8_t(d.EvtChar);
+    return s;
+}
+
+} // namespace
+
+// Threads: the handles are written by the opening thread while no worker uses the
+// device. Each overlapped operation has its own event, so Read, Write and WaitEvent
+// may run at the same time on three threads (one of each at a time).
+struct CommDevice::Impl {
+    HANDLE device = nullptr;
+    HANDLE readDone = nullptr;  // manual reset, Read's overlapped record
+    HANDLE writeDone = nullptr; // manual reset, Write's overlapped record
+    HANDLE eventDone = nullptr; // manual reset, WaitEvent's overlapped record
+    std::atomic<uint64_t> waitPasses{0};
+
+    // Close cancels the calls in progress and waits for them to leave before the
+    // handles and events go.
+    std::mutex useLock;
+    std::condition_variable idle;
+    int users = 0;        // guarded by useLock
+    bool closing = false; // guarded by useLock
+
+    class Call {
+    public:
+        explicit Call(Impl& d) : d_(d), entered_(d.Enter()) {}
+        ~Call() {
+            if (entered_)
+                d_.Leave();
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+        bool Entered() const { return entered_; }
+
+    private:
+        Impl& d_;
+        bool entered_;
+    };
+
+    bool Enter() {
+        std::lock_guard<std::mutex> lock(useLock);
+        if (device == nullptr || closing) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        ++users;
+        return true;
+    }
+    void Leave() {
+        std::lock_guard<std::mutex> lock(useLock);
+        if (--users == 0)
+            idle.notify_all();
+    }
+    void EndCalls() {
+        std::unique_lock<std::mutex> lock(useLock);
+        closing = true;
+        SetCommMask(device, 0);
+        CancelIoEx(device, nullptr);
+        idle.wait(lock, [this] { return users == 0; });
+        closing = false;
+    }
+    void CloseEvents() {
+        for (HANDLE* h : {&readDone, &writeDone, &eventDone}) {
+            if (*h != nullptr)
+                CloseHandle(*h);
+            *h = nullptr;
+        }
+    }
+};
+
+CommDevice::CommDevice() : impl_(std::make_unique<Impl>()) {}
+
+CommDevice::~CommDevice() {
+    if (IsOpen())
+        Close();
+}
+
+bool CommDevice::IsOpen() const {
+    return impl_->device != nullptr;
+}
+
+namespace {
+
+// The last error of a failed step, kept across the clean-up that follows it.
+uint32_t OpenFailure(std::initializer_list<UniqueHandle*> handles) {
+    const DWORD error = GetLastError();
+    for (UniqueHandle* h : handles)
+        h->Reset();
+    SetLastError(error);
+    return error;
+}
+
+} // namespace
+
+uint32_t CommDevice::Open(const std::string& name) {
+    Impl& d = *impl_;
+    if (d.device != nullptr) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return ERROR_ACCESS_DENIED;
+    }
+    UniqueHandle device(CreateFileA(ResolvePortName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!device)
+        return GetLastError();
+    UniqueHandle readDone(NewManualEvent());
+    UniqueHandle writeDone(NewManualEvent());
+    UniqueHandle eventDone(NewManualEvent());
+    if (!readDone || !writeDone || !eventDone)
+        return OpenFailure({&readDone, &writeDone, &eventDone, &device});
+    // Reads return at once with what has arrived.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    if (!SetCommTimeouts(device.Get(), &timeouts))
+        return OpenFailure({&readDone, &writeDone, &eventDone, &device});
+    d.readDone = readDone.Release();
+    d.writeDone = writeDone.Release();
+    d.eventDone = eventDone.Release();
+    d.device = device.Release();
+    return ERROR_SUCCESS;
+}
+
+uint32_t CommDevice::Close() {
+    Impl& d = *impl_;
+    if (d.device == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return ERROR_INVALID_HANDLE;
+    }
+    d.EndCalls();
+    d.CloseEvents();
+    HANDLE device = d.device;
+    d.device = nullptr;
+    return CloseHandle(device) ? ERROR_SUCCESS : GetLastError();
+}
+
+int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
+    Impl& d = *impl_;
+    const Impl::Call call(d);
+    if (!call.Entered())
+        return -1;
+    OVERLAPPED ov{};
+    ov.hEvent = d.readDone;
+    DWORD got = 0;
+    if (ReadFile(d.device, buffer, count, &got, &ov))
+        return int32_t(got);
+    if (GetLastError() != ERROR_IO_PENDING)
+        return -1;
+    if (!GetOverlappedResult(d.device, &ov, &got, TRUE))
+        return -1;
+    ResetEvent(d.readDone);
+    return int32_t(got);
+}
+
+namespace {
+
+// Waits for a pending write or the abort. On abort the write is cancelled and its end
+// awaited, so that the driver no longer uses the caller's buffer.
+IoResult FinishWrite(HANDLE device, OVERLAPPED& ov, DWORD& done, Event& abort) {
+    HANDLE waits[2] = {ov.hEvent, reinterpret_cast<HANDLE>(abort.NativeHandle())};
+    const DWORD which = WaitForMultipleObjects(abort.Valid() ? 2 : 1, waits, FALSE, INFINITE);
+    if (which == WAIT_OBJECT_0)
+        return GetOverlappedResult(device, &ov, &done, TRUE) ? IoResult::Done : IoResult::Failed;
+    const DWORD error = which == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : GetLastError();
+    CancelIo(device);
+    GetOverlappedResult(device, &ov, &done, TRUE);
+    SetLastError(error);
+    return which == WAIT_OBJECT_0 + 1 ? IoResult::Aborted : IoResult::Failed;
+}
+
+} // namespace
+
+IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& written, Event& abort) {
+    Impl& d = *impl_;
+    written = 0;
+    const Impl::Call call(d);
+    if (!call.Entered())
+        return IoResult::Failed;
+    while (written < count) {
+        OVERLAPPED ov{};
+        ov.hEvent = d.writeDone;
+        ResetEvent(d.writeDone);
+        DWORD done = 0;
+        IoResult result = IoResult::Done;
+        if (!WriteFile(d.device, data + written, count - written, &done, &ov)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                return IoResult::Failed;
+            result = FinishWrite(d.device, ov, done, abort);
+        }
+        written += done;
+        if (result != IoResult::Done)
+            return result;
+        if (done == 0) {
+            // A driver that accepts nothing without failing would keep this loop going.
+            SetLastError(ERROR_GEN_FAILURE);
+            return IoResult::Failed;
+        }
+    }
+    return IoResult::Done;
+}
+
+bool CommDevice::SetEventMask(uint32_t mask) {
+    return SetCommMask(impl_->device, mask) != 0;
+}
+
+bool CommDevice::WaitEvent(uint32_t& eventWord) {
+    Impl& d = *impl_;
+    eventWord = 0;
+    const Impl::Call call(d);
+    if (!call.Entered())
+        return false;
+    d.waitPasses.fetch_add(1, std::memory_order_relaxed);
+    // The driver writes the event word when the wait completes: it lives here until then.
+    DWORD word = 0;
+    OVERLAPPED ov{};
+    ov.hEvent = d.eventDone;
+    ResetEvent(d.eventDone);
+    if (!WaitCommEvent(d.device, &word, &ov)) {
+        DWORD unused = 0;
+        if (GetLastError() != ERROR_IO_PENDING ||
+            !GetOverlappedResult(d.device, &ov, &unused, TRUE))
+            return false;
+    }
+    eventWord = word;
+    return true;
+}
+
+uint64_t CommDevice::WaitPasses() const {
+    return impl_->waitPasses.load();
+}
+
+bool CommDevice::Purge(uint32_t flags) {
+    return PurgeComm(impl_->device, flags) != 0;
+}
+
+uint32_t CommDevice::ClearError(CommStatus& status) {
+    status = CommStatus{};
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(impl_->device, &errors, &stat))
+        return 0;
+    status.InQue = stat.cbInQue;
+    status.OutQue = stat.cbOutQue;
+    return errors;
+}
+
+bool CommDevice::GetState(DeviceState& state) {
+    DCB d{};
+    d.DCBlength = sizeof d;
+    if (!GetCommState(impl_->device, &d))
+        return false;
+    state = StateOfDcb(d);
+    return true;
+}
+
+bool CommDevice::SetState(const DeviceState& state) {
+    // Start from the device's block so that fields without a counterpart stay as they are.
+    DCB d{};
+    d.DCBlength = sizeof d;
+    if (!GetCommState(impl_->device, &d))
+        return false;
+    StateToDcb(state, d);
+    return SetCommState(impl_->device, &d) != 0;
+}
+
+bool CommDevice::Escape(uint32_t function) {
+    return EscapeCommFunction(impl_->device, function) != 0;
+}
+
+bool CommDevice::GetModemStatus(uint32_t& status) {
+    DWORD lines = 0;
+    const bool ok = GetCommModemStatus(impl_->device, &lines) != 0;
+    status = ok ? lines : 0;
+    return ok;
+}
+
+bool CommDevice::SetupQueues(uint32_t inSize, uint32_t outSize) {
+    return SetupComm(impl_->device, inSize, outSize) != 0;
+}
+
+} // namespace orvi::platform

@@ -1,0 +1,437 @@
+#include "serial/dispatch/BaseDispatcher.h"
+
+#include "platform/Clock.h"
+#include "serial/ErrorCodes.h"
+#include "serial/Utilities.h"
+#include "serial/dispatch/DispatcherHooks.h"
+#include "serial/dispatch/DispatcherRegistry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvi {
+
+TOrvBaseDispatcher::TOrvBaseDispatcher(TOrvDispatcherOwner* owner)
+    : owner_(owner), triggers_(*this) {
+    handle_ = DispatcherRegistry::Register(this);
+}
+
+TOrvBaseDispatcher::~TOrvBaseDispatcher() {
+    // The device layer's destructor has already closed the port and waited for the
+    // workers (it must: the device operations are gone by the time this runs).
+    DispatcherRegistry::Unregister(handle_);
+}
+
+void TOrvBaseDispatcher::Shutdown() {
+    if (closePending_)
+        ReleasePort();
+    else
+        ClosePort();
+    // Workers may be blocked sending a handler message to this thread; serve them.
+    PumpUntil([this] { return workerCount_.load() == 0; }, platform::kInfinite);
+}
+
+// ---- open and close ----
+
+int32_t TOrvBaseDispatcher::OpenPort(const std::string& name, int32_t baud, int32_t parity,
+                                     int32_t dataBits, int32_t stopBits, uint32_t inSize,
+                                     uint32_t outSize, uint32_t options) {
+    RingSeen = false;
+    inDispatch_ = false;
+    closePending_ = false;
+    StopRequested = false;
+
+    int32_t result = DeviceOpen(name, inSize, outSize);
+    if (result < 0) {
+        ClosePort();
+        return result;
+    }
+    deviceOpen_ = true;
+
+    result = SetQueueSizes(inSize, outSize);
+    if (result < 0) {
+        ClosePort();
+        return result;
+    }
+    AllocateRings(inSize, outSize);
+    InitialiseLines(options);
+
+    result = SetLineSettings(baud, parity, dataBits, stopBits);
+    if (result < 0) {
+        ClosePort();
+        return result;
+    }
+    RefreshCommStatus();
+    traceLog_.SetDeviceName(deviceName_);
+    traceLog_.SetScratchSize(std::max(inSize, outSize));
+    traceLog_.Reset(MillisecondClock());
+    StartWorkers();
+    return ecOK;
+}
+
+void TOrvBaseDispatcher::AllocateRings(uint32_t inSize, uint32_t outSize) {
+    {
+        std::lock_guard lock(InLock);
+        InRing = std::make_unique<uint8_t[]>(kInRingSize);
+        InHead = InTail = 0;
+        InRingFull = false;
+        PeekMode = false;
+        PeekCount = MaxPeekCount = 0;
+    }
+    {
+        std::lock_guard lock(OutLock);
+        OutRing = std::make_unique<uint8_t[]>(std::max<uint32_t>(outSize, 1));
+        OutHead = OutTail = 0;
+        OutRingFull = false;
+        InQueueSize = inSize;
+        OutQueueSize = outSize;
+    }
+    LineErrors_ = 0;
+    OutputSent = false;
+    RS485On = false;
+    PortBaseAddress = 0;
+}
+
+void TOrvBaseDispatcher::InitialiseLines(uint32_t options) {
+    {
+        std::lock_guard lock(MainLock);
+        DeviceGetState(DeviceState_);
+        DtrByFlow = (options & openopt::DtrByFlow) != 0;
+        RtsByFlow = (options & openopt::RtsByFlow) != 0;
+    }
+    if (!DtrByFlow)
+        SetDtr((options & openopt::DtrOn) ? 1 : 0);
+    if (!RtsByFlow)
+        SetRts((options & openopt::RtsOn) ? 1 : 0);
+
+    triggers_.ResetScan();
+    triggers_.ClearTriggers();
+    triggers_.ResetStatusHits();
+    {
+        std::lock_guard lock(MainLock);
+        ModemStatus_ = 0;
+    }
+    ReadModemStatus(0xF0);
+    std::lock_guard lock(MainLock);
+    CurrentBaud_ = 115200;
+}
+
+void TOrvBaseDispatcher::ClosePort() {
+    if (deviceOpen_) {
+        PurgeOutput();
+        PurgeInput();
+        DeviceClose();
+        deviceOpen_ = false;
+    }
+    if (inDispatch_)
+        closePending_ = true;
+    else
+        ReleasePort();
+}
+
+void TOrvBaseDispatcher::ReleasePort() {
+    std::lock_guard release(releaseLock_);
+    ReleaseOnExit = false;
+    StopWorkers();
+    if (OtherWorkersRunning())
+        return; // a worker still runs; the rings go with the dispatcher
+    std::scoped_lock lock(InLock, OutLock);
+    InRing.reset();
+    OutRing.reset();
+}
+
+// ---- status ----
+
+void TOrvBaseDispatcher::RefreshCommStatus() {
+    std::lock_guard lock(OutLock);
+    LineErrors_ |= DeviceStatus(CommStatus_) & lineerr::All;
+}
+
+uint32_t TOrvBaseDispatcher::InWaitingLocked() const {
+    if (InHead > InTail)
+        return InHead - InTail;
+    if (InHead < InTail)
+        return InHead + kInRingSize - InTail;
+    return InRingFull ? kInRingSize : 0;
+}
+
+uint32_t TOrvBaseDispatcher::OutPendingLocked() const {
+    if (OutRingFull)
+        return OutQueueSize;
+    if (OutTail < OutHead)
+        return OutHead - OutTail;
+    if (OutHead < OutTail)
+        return OutQueueSize + OutHead - OutTail;
+    return 0;
+}
+
+uint32_t TOrvBaseDispatcher::MakeContiguousLocked() {
+    if (!OutRing || (!OutRingFull && OutHead == OutTail))
+        return 0;
+    if (OutTail < OutHead)
+        return OutHead - OutTail;
+    if (OutHead == 0)
+        return OutQueueSize - OutTail;
+    // The pending bytes wrap: rotate the ring in place so that the older part
+    // [OutTail, size) is followed by the newer part [0, OutHead), all from index 0.
+    const uint32_t pending = OutPendingLocked();
+    uint8_t* ring = OutRing.get();
+    std::rotate(ring, ring + OutTail, ring + OutQueueSize);
+    OutHead = pending == OutQueueSize ? 0 : pending;
+    OutTail = 0;
+    return pending;
+}
+
+void TOrvBaseDispatcher::AdvanceOutTail(uint32_t n) {
+    OutTail += n;
+    if (OutTail >= OutQueueSize)
+        OutTail = 0;
+    if (OutTail == OutHead)
+        OutHead = OutTail = 0;
+    OutRingFull = false;
+}
+
+// ---- input ----
+
+bool TOrvBaseDispatcher::FillInputRing() {
+    std::lock_guard lock(InLock);
+    if (!InRing)
+        return false;
+    if (InRingFull)
+        return true;
+    RefreshCommStatus();
+    const uint32_t waiting = CommStatus_.InQue;
+    if (waiting == 0)
+        return false;
+
+    uint32_t free = 0, first = 0;
+    if (InHead == InTail) {
+        free = kInRingSize;
+        first = kInRingSize - InHead;
+    } else if (InTail < InHead) {
+        free = InTail + kInRingSize - InHead;
+        first = kInRingSize - InHead;
+    } else {
+        free = first = InTail - InHead;
+    }
+    const uint32_t want = std::min(free, waiting);
+    uint32_t second = first < want ? want - first : 0;
+
+    const uint32_t n = ReadIntoRing(first);
+    if (n < first)
+        second = 0;
+    if (second > 0)
+        ReadIntoRing(second);
+    return true;
+}
+
+uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t count) {
+    int32_t n = DeviceRead(InRing.get() + InHead, count);
+    if (n < 0) {
+        DeviceErrorHook(-1);
+        n = 0;
+    }
+    if (traceLog_.LogOn())
+        traceLog_.LogRecord(1, 1, uint32_t(n), InRing.get() + InHead, uint32_t(n));
+    InHead += uint32_t(n);
+    if (InHead == kInRingSize)
+        InHead = 0;
+    if (n > 0)
+        InRingFull = InHead == InTail;
+    return uint32_t(n);
+}
+
+int32_t TOrvBaseDispatcher::PeekByte(uint32_t n, uint8_t& byte) {
+    std::lock_guard lock(InLock);
+    if (!InRing || n == 0 || InWaitingLocked() < n)
+        return ecBufferIsEmpty;
+    byte = InRing[(InTail + n - 1) % kInRingSize];
+    return ecOK;
+}
+
+int32_t TOrvBaseDispatcher::TakeByte(uint8_t& byte) {
+    std::lock_guard lock(InLock);
+    int32_t result;
+    if (PeekMode) {
+        ++PeekCount;
+        result = PeekByte(PeekCount, byte);
+        if (result != ecOK)
+            --PeekCount;
+    } else {
+        result = PeekByte(1, byte);
+        if (result == ecOK) {
+            InTail = (InTail + 1) % kInRingSize;
+            InRingFull = false;
+        }
+    }
+    if (result == ecOK && traceLog_.TraceOn())
+        traceLog_.TraceRecord('R', byte);
+    return result;
+}
+
+uint32_t TOrvBaseDispatcher::InputCount() {
+    std::lock_guard lock(InLock);
+    const uint32_t waiting = InWaitingLocked();
+    return PeekMode ? waiting - std::min(waiting, PeekCount) : waiting;
+}
+
+int32_t TOrvBaseDispatcher::PurgeInput() {
+    std::lock_guard lock(InLock);
+    const int32_t result = DevicePurge(1);
+    if (PeekMode) {
+        MaxPeekCount = InWaitingLocked();
+    } else {
+        InTail = InHead;
+        PeekCount = 0;
+    }
+    InRingFull = false;
+    triggers_.ResetDataMatches();
+    return result;
+}
+
+// ---- output ----
+
+int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
+    if (len == 0)
+        return ecOK;
+    int32_t result = ecOK;
+    int32_t n = 0;
+    {
+        std::lock_guard lock(OutLock);
+        if (!OutRing)
+            return ecCommNotOpen;
+        LineErrors_ = DeviceStatus(CommStatus_);
+        const uint32_t free = OutQueueSize - OutPendingLocked();
+        if (len > free)
+            return ecOutputBufferTooSmall;
+        if (len == free)
+            OutRingFull = true;
+        if (RS485On && Is9xFamily()) {
+            if (PortBaseAddress == 0)
+                return ecBaseAddressNotSet;
+            SetRts(1);
+        }
+        n = DeviceWrite(data, len);
+        if (n <= 0) {
+            n = -n;
+            LineErrors_ = DeviceStatus(CommStatus_);
+            result = ecPutBlockFail;
+        }
+        OutputSent = true;
+    }
+    if (traceLog_.LogOn())
+        traceLog_.LogRecord(1, 2, uint32_t(n), data, uint32_t(n));
+    if (traceLog_.TraceOn())
+        for (int32_t i = 0; i < n; ++i)
+            traceLog_.TraceRecord('T', data[i]);
+    return result;
+}
+
+uint32_t TOrvBaseDispatcher::OutputUsed() {
+    std::lock_guard lock(OutLock);
+    RefreshCommStatus();
+    return CommStatus_.OutQue;
+}
+
+uint32_t TOrvBaseDispatcher::OutputFree() {
+    std::lock_guard lock(OutLock);
+    return OutQueueSize - OutputUsed();
+}
+
+int32_t TOrvBaseDispatcher::PurgeOutput() {
+    return DevicePurge(0);
+}
+
+// ---- worker bookkeeping ----
+
+void TOrvBaseDispatcher::WorkerStarted() {
+    ++workerCount_;
+}
+
+void TOrvBaseDispatcher::WorkerEnded(bool isDispatcherWorker) {
+    if (isDispatcherWorker && ReleaseOnExit.exchange(false))
+        ReleasePort();
+    if (--workerCount_ == 0)
+        workersActive_ = false;
+}
+
+// ---- snapshots for callers and tests ----
+
+RingState TOrvBaseDispatcher::Rings() {
+    std::scoped_lock lock(InLock, OutLock);
+    return RingState{InHead, InTail, InRingFull, OutHead, OutTail, OutRingFull, OutQueueSize};
+}
+
+uint32_t TOrvBaseDispatcher::LineErrors() {
+    return LineErrors_.load();
+}
+
+uint32_t TOrvBaseDispatcher::ModemStatus() {
+    std::lock_guard lock(MainLock);
+    return ModemStatus_;
+}
+
+int32_t TOrvBaseDispatcher::CurrentBaud() {
+    std::lock_guard lock(MainLock);
+    return CurrentBaud_;
+}
+
+platform::DeviceState TOrvBaseDispatcher::GetDeviceState() {
+    std::lock_guard lock(MainLock);
+    return DeviceState_;
+}
+
+// ---- the dispatcher worker's passes ----
+
+void TOrvBaseDispatcher::ProcessComEvent() {
+    const uint32_t eventWord = EventWord.load();
+    if (eventWord & 0x2138) {
+        MarkModemDeltas();
+        if (!inDispatch_ && !RunStatusChecks())
+            return;
+        ClearStatusHits();
+    }
+    if ((eventWord & 0xFF) >= 0x40) {
+        RefreshCommStatus();
+        if (!inDispatch_ && !RunStatusChecks())
+            return;
+        ClearStatusHits();
+    }
+    FillInputRing();
+    if (!inDispatch_) {
+        if (!RunStatusChecks())
+            return;
+        while (triggers_.CheckDataTriggers())
+            if (closePending_)
+                return;
+    }
+    ClearStatusHits();
+}
+
+bool TOrvBaseDispatcher::RunStatusChecks() {
+    while (triggers_.CheckStatusTriggers())
+        if (closePending_)
+            return false;
+    return true;
+}
+
+void TOrvBaseDispatcher::ClearStatusHits() {
+    if (triggers_.StatusHit())
+        triggers_.ResetStatusHits();
+}
+
+void TOrvBaseDispatcher::CheckStatusAndTimers() {
+    if (closePending_ || inDispatch_)
+        return;
+    triggers_.ClearStatusHitFlag();
+    while (!closePending_ && (triggers_.CheckStatusTriggers() || triggers_.CheckTimerTriggers())) {
+    }
+    ClearStatusHits();
+}
+
+void TOrvBaseDispatcher::SetHandlerFlags(int32_t mode) {
+    std::lock_guard lock(MainLock);
+    triggers_.SetHandlerFlags(mode);
+}
+
+} // namespace orvi

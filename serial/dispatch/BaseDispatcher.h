@@ -1,0 +1,288 @@
+#pragma once
+// The device-independent dispatcher: the engine under the com port component.
+//
+// A dispatcher is created by the component for one open of one port and destroyed
+// when the port closes. It owns the input ring (always 8192 bytes) that the dispatcher
+// worker fills from the device, the output ring that the component fills and the
+// output worker empties, the line settings, the accumulated line errors and modem
+// status, the trigger and handler lists, and the trace and dispatch log.
+//
+// Every operation returns an integer result: 0 or a documented positive value on
+// success, a negative result code (serial/ErrorCodes.h) on failure.
+//
+// Threads and locks:
+//   - the owning (main) thread creates, opens, closes and destroys the dispatcher and
+//     calls the component's operations;
+//   - the dispatcher worker fills the input ring, checks triggers and calls handlers;
+//     handlers may call TakeByte, InputCount and QueueBlock;
+//   - the output worker touches only the output ring and its indexes (under OutLock);
+//   - the event worker waits for communication events and hands EventWord over to the
+//     dispatcher worker through ComEventReady / ComEventDone.
+//   MainLock guards the device state, the DTR/RTS and flow fields, ModemStatus,
+//   LineErrors as read by TakeLineError/TakeLineBreak, the trigger and handler lists,
+//   the trace and the log. OutLock guards OutRing and its indexes and the status
+//   refresh that computes the pending count. InLock guards InRing, its indexes and the
+//   peek fields. All three are re-entrant. Order: InLock may be held while OutLock or
+//   MainLock is taken; QueueBlock leaves OutLock before it takes MainLock; nothing
+//   holds MainLock while it waits for a worker.
+#include "platform/Clock.h"
+#include "platform/CommDevice.h"
+#include "platform/Event.h"
+#include "serial/dispatch/DispatcherHooks.h"
+#include "serial/dispatch/TraceLog.h"
+#include "serial/dispatch/Triggers.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvi {
+
+class TOrvBaseDispatcher;
+class TOrvDispatcherThread;
+
+// Bits of the accumulated line errors.
+namespace lineerr {
+constexpr uint32_t ReceiveOverflow = 0x01;
+constexpr uint32_t Overrun = 0x02;
+constexpr uint32_t Parity = 0x04;
+constexpr uint32_t Framing = 0x08;
+constexpr uint32_t Break = 0x10;
+constexpr uint32_t All = 0x1F;
+} // namespace lineerr
+
+// Option bits given to OpenPort.
+namespace openopt {
+constexpr uint32_t DtrOn = 0x01;
+constexpr uint32_t RtsOn = 0x02;
+constexpr uint32_t DtrByFlow = 0x10;
+constexpr uint32_t RtsByFlow = 0x20;
+} // namespace openopt
+
+constexpr uint32_t kInRingSize = 0x2000;
+
+// A copy of the ring indexes, for tests and diagnostics.
+struct RingState {
+    uint32_t InHead = 0, InTail = 0;
+    bool InRingFull = false;
+    uint32_t OutHead = 0, OutTail = 0;
+    bool OutRingFull = false;
+    uint32_t OutQueueSize = 0;
+};
+
+// The owner of a dispatcher (the com port component); opaque to the dispatcher.
+class TOrvDispatcherOwner {
+public:
+    virtual ~TOrvDispatcherOwner() = default;
+};
+
+class TOrvBaseDispatcher {
+public:
+    explicit TOrvBaseDispatcher(TOrvDispatcherOwner* owner);
+    virtual ~TOrvBaseDispatcher();
+    TOrvBaseDispatcher(const TOrvBaseDispatcher&) = delete;
+    TOrvBaseDispatcher& operator=(const TOrvBaseDispatcher&) = delete;
+
+    // ---- life cycle and data path ----
+    int32_t OpenPort(const std::string& name, int32_t baud, int32_t parity, int32_t dataBits,
+                     int32_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t options);
+    void ClosePort();
+    void RefreshCommStatus();
+    uint32_t InputCount();
+    int32_t PeekByte(uint32_t n, uint8_t& byte);
+    int32_t TakeByte(uint8_t& byte);
+    int32_t QueueBlock(const uint8_t* data, uint32_t len);
+    uint32_t OutputUsed();
+    uint32_t OutputFree();
+    int32_t PurgeInput();
+    int32_t PurgeOutput();
+    bool FillInputRing();
+
+    // ---- line settings and line status ----
+    int32_t SetLineSettings(int32_t baud, int32_t parity, int32_t dataBits, int32_t stopBits);
+    void GetLineSettings(int32_t& baud, int32_t& parity, int32_t& dataBits, int32_t& stopBits);
+    int32_t SetQueueSizes(uint32_t inSize, uint32_t outSize);
+    int32_t SetDtr(int32_t on);
+    int32_t SetRts(int32_t on);
+    int32_t SetHardwareFlow(uint32_t full, uint32_t resume, uint32_t options);
+    int32_t SetSoftwareFlow(uint32_t full, uint32_t resume, uint32_t options);
+    int32_t ClearSoftwareFlow();
+    int32_t SetFlowChars(uint8_t xonChar, uint8_t xoffChar);
+    void GetFlowSettings(uint32_t& hwOptions, uint32_t& swOptions, uint8_t& xonChar,
+                         uint8_t& xoffChar);
+    void SetOptionBits(uint32_t bits);
+    void ClearOptionBits(uint32_t bits);
+    uint32_t ReadModemStatus(uint32_t keep);
+    void MarkModemDeltas();
+    int32_t TakeLineError();
+    bool TakeLineBreak();
+    // The device state as last read or written (under MainLock).
+    platform::DeviceState GetDeviceState();
+    // How long DrainAndSettle sleeps after the output drained, in milliseconds.
+    static uint32_t SettleTimeMs(uint32_t baudRate, const platform::DeviceState& state);
+    static uint32_t BaudFromCode(uint32_t code);
+
+    // ---- RS-485 and worker priorities ----
+    void SetRS485(bool on);
+    virtual void SetWorkerBoost(uint8_t boost);
+
+    // ---- triggers and handlers ----
+    TOrvTriggers& Triggers() { return triggers_; }
+    virtual void SetHandlerFlags(int32_t mode);
+
+    // ---- trace and log ----
+    TOrvTraceLog& TraceLog() { return traceLog_; }
+
+    // ---- identity ----
+    int32_t Handle() const { return handle_; }
+    TOrvDispatcherOwner* Owner() const { return owner_; }
+    const std::string& DeviceName() const { return deviceName_; }
+    void SetDeviceName(const std::string& name) { deviceName_ = name; }
+    bool IsOpen() const { return deviceOpen_.load(); }
+
+    // ---- worker state (for the component's deferred close) ----
+    int32_t WorkerCount() const { return workerCount_.load(); }
+    bool WorkersActive() const { return workersActive_.load(); }
+    bool ClosePending() const { return closePending_.load(); }
+    bool InDispatch() const { return inDispatch_.load(); }
+
+    RingState Rings();
+    uint32_t LineErrors();
+    uint32_t ModemStatus();
+    int32_t CurrentBaud();
+
+    // The dispatcher worker's two steps of every pass.
+    void ProcessComEvent();
+    void CheckStatusAndTimers();
+
+protected:
+    // Closes the port and waits for every worker to end. The device layer's destructor
+    // calls it: the device operations must still exist while it runs.
+    void Shutdown();
+
+    // ---- device operations, implemented by the device layer ----
+    virtual int32_t DeviceEscape(uint32_t func) = 0;
+    virtual int32_t DevicePurge(uint32_t which) = 0;
+    virtual uint32_t DeviceStatus(platform::CommStatus& status) = 0;
+    virtual int32_t DeviceErrorHook(int32_t code) = 0;
+    virtual int32_t DeviceGetState(platform::DeviceState& state) = 0;
+    virtual int32_t DeviceRead(uint8_t* buffer, uint32_t count) = 0;
+    virtual int32_t DeviceSetState(const platform::DeviceState& state) = 0;
+    virtual int32_t DeviceWrite(const uint8_t* data, uint32_t count) = 0;
+    virtual bool DeviceSetupQueues(uint32_t inSize, uint32_t outSize) = 0;
+    virtual void ReleasePort();
+    virtual void StartWorkers() = 0;
+    virtual void StopWorkers() = 0;
+    // Returns 0 on success, -8 when the device layer could not create its events,
+    // or the negated system error of the open.
+    virtual int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
+    virtual int32_t DeviceClose() = 0;
+    virtual int32_t DeviceYield() = 0;
+    // The modem input lines (CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80); 0 where unknown.
+    virtual uint32_t DeviceModemStatus() = 0;
+    // True while a worker other than the calling thread still runs.
+    virtual bool OtherWorkersRunning() const = 0;
+    // Raise or lower a worker's priority; the device layer owns the threads.
+    virtual void ApplyWorkerPriorities() {}
+    // True on the Windows 9x family (RS-485 by direct port access); never here.
+    virtual bool Is9xFamily() const { return false; }
+
+    void AllocateRings(uint32_t inSize, uint32_t outSize);
+    void InitialiseLines(uint32_t options);
+    uint32_t ReadIntoRing(uint32_t count); // caller holds InLock
+    bool RunStatusChecks();                // false when a handler asked to close
+    void ClearStatusHits();
+    void DrainAndSettle();
+    int32_t WriteDeviceState(platform::DeviceState& state);
+    static uint8_t StopBitCode(uint8_t current, uint8_t byteSize, int32_t stopBits);
+
+    // Ring helpers for the device layer (caller holds OutLock).
+    uint32_t OutPendingLocked() const;
+    void AdvanceOutTail(uint32_t n);
+    uint32_t InWaitingLocked() const;
+
+    // Bookkeeping shared with the device layer and the workers.
+    void WorkerStarted();
+    // Last act of every worker. `isDispatcherWorker` releases the port when the worker
+    // was asked to (deferred close).
+    void WorkerEnded(bool isDispatcherWorker);
+    // Runs pending messages of the calling thread until `done` or `timeoutMs` passes
+    // (platform::kInfinite: no limit). Returns done().
+    template <class Pred> bool PumpUntil(Pred done, uint32_t timeoutMs);
+    // Makes the pending output one piece starting at OutTail (rotating the ring when
+    // the data wraps) and returns its length; 0 when nothing is pending. OutLock held.
+    uint32_t MakeContiguousLocked();
+
+    friend class TOrvTriggers;
+    friend class TOrvDispatcherThread;
+
+    // ---- fields ----
+    TOrvDispatcherOwner* owner_;
+    int32_t handle_ = -1;
+    std::atomic<bool> deviceOpen_{false};
+
+    std::recursive_mutex MainLock;
+    std::recursive_mutex OutLock;
+    std::recursive_mutex InLock;
+    std::mutex releaseLock_; // one ReleasePort at a time (main thread or dispatcher worker)
+
+    // MainLock
+    platform::DeviceState DeviceState_;
+    int32_t CurrentBaud_ = 115200;
+    uint32_t OptionBits = 0;
+    bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
+    std::atomic<bool> RS485On{false};
+    uint16_t PortBaseAddress = 0;
+    uint32_t ModemStatus_ = 0;
+    std::atomic<bool> RingSeen{false};
+    uint8_t WorkerBoost = 0;
+    std::atomic<bool> OutputSent{false};
+
+    // LineErrors is updated by the status refresh under the caller's lock (InLock or
+    // OutLock) and read under MainLock, so it is atomic.
+    std::atomic<uint32_t> LineErrors_{0};
+    platform::CommStatus CommStatus_; // OutLock
+    uint32_t InQueueSize = 0;
+    uint32_t OutQueueSize = 0;
+
+    // OutLock
+    std::unique_ptr<uint8_t[]> OutRing;
+    uint32_t OutHead = 0, OutTail = 0;
+    bool OutRingFull = false;
+
+    // InLock
+    std::unique_ptr<uint8_t[]> InRing;
+    uint32_t InHead = 0, InTail = 0;
+    bool InRingFull = false;
+    bool PeekMode = false;
+    uint32_t PeekCount = 0, MaxPeekCount = 0;
+
+    // Cross-thread flags.
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> closePending_{false};
+    std::atomic<bool> inDispatch_{false};
+    std::atomic<bool> ReleaseOnExit{false};
+    std::atomic<bool> workersActive_{false};
+    std::atomic<int32_t> workerCount_{0};
+    std::atomic<uint32_t> EventWord{0};
+
+    TOrvTriggers triggers_;
+    TOrvTraceLog traceLog_;
+    std::string deviceName_;
+};
+
+template <class Pred> bool TOrvBaseDispatcher::PumpUntil(Pred done, uint32_t timeoutMs) {
+    const uint32_t start = platform::TickCount();
+    while (!done()) {
+        if (timeoutMs != platform::kInfinite && platform::TickCount() - start >= timeoutMs)
+            return done();
+        ProcessOnePendingMessage();
+    }
+    return true;
+}
+
+} // namespace orvi

@@ -1,0 +1,343 @@
+#include "serial/dispatch/DeviceDispatcher.h"
+
+#include "platform/Clock.h"
+#include "platform/SystemError.h"
+#include "platform/Thread.h"
+#include "serial/ErrorCodes.h"
+#include "serial/Exceptions.h"
+#include "serial/dispatch/DispatcherHooks.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvi {
+
+using namespace platform;
+
+// ---- worker threads ----
+
+namespace {
+// The worker object whose thread is the calling thread, if any.
+thread_local const TOrvDispatcherThread* tCurrentWorker = nullptr;
+} // namespace
+
+TOrvDispatcherThread::TOrvDispatcherThread(TOrvDeviceDispatcher& dispatcher)
+    : dispatcher_(dispatcher) {}
+
+TOrvDispatcherThread::~TOrvDispatcherThread() {
+    Join();
+}
+
+void TOrvDispatcherThread::Start() {
+    // Counted before the thread exists, so that nobody sees the dispatcher without
+    // workers while one is still starting.
+    dispatcher_.WorkerStarted();
+    running_ = true;
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TOrvDispatcherThread::Run() {
+    tCurrentWorker = this;
+    try {
+        Execute();
+    } catch (...) {
+        ShowWorkerException(std::current_exception());
+    }
+    running_ = false;
+    dispatcher_.WorkerEnded(ReleasesPort());
+}
+
+void TOrvDispatcherThread::Join() {
+    if (thread_.joinable() && !IsCurrentThread())
+        thread_.join();
+}
+
+bool TOrvDispatcherThread::IsCurrentThread() const {
+    return tCurrentWorker == this;
+}
+
+void TComThread::Execute() {
+    auto& d = dispatcher_;
+    d.device_.SetEventMask(TOrvDeviceDispatcher::kEventMask);
+    d.WorkerAck.Set();
+    do {
+        uint32_t word = 0;
+        // A device that cannot wait (unplugged, or a driver refusing the event wait)
+        // ends this worker instead of retrying in a loop; the dispatcher worker's 50 ms
+        // pass still moves the data.
+        if (!d.device_.WaitEvent(word))
+            break;
+        if (word & (ev::Ring | ev::Ring9x))
+            d.RingSeen = true;
+        d.EventWord = word;
+        if (d.StopRequested)
+            break;
+        d.ComEventReady.Set();
+        d.ComEventDone.Wait(kInfinite);
+    } while (!d.StopRequested);
+    d.WorkerAck.Set();
+}
+
+void TDispThread::Execute() {
+    auto& d = dispatcher_;
+    d.WorkerAck.Set();
+    do {
+        const bool signalled = d.ComEventReady.Wait(TOrvDeviceDispatcher::kDispatchPassMs);
+        if (d.StopRequested)
+            break;
+        d.ProcessComEvent();
+        // Only an event that was handed over is acknowledged: a stray acknowledgement
+        // would let the event worker run ahead of the next event's processing.
+        if (signalled)
+            d.ComEventDone.Set();
+        d.CheckStatusAndTimers();
+    } while (!d.StopRequested && !d.closePending_);
+    d.WorkerAck.Set();
+    // The port is released from here only when its close was deferred because
+    // handlers were running; an ordinary stop is completed by the thread that asked.
+    d.ReleaseOnExit = d.closePending_.load();
+}
+
+void TOutThread::Execute() {
+    auto& d = dispatcher_;
+    d.WorkerAck.Set();
+    do {
+        const int which = WaitAny({&d.OutDataReady, &d.OutFlush}, kInfinite);
+        if (which == 0) {
+            if (d.StopRequested)
+                return;
+            SendPending();
+        } else {
+            d.WorkerAck.Set();
+        }
+    } while (!d.StopRequested && !d.closePending_);
+}
+
+void TOutThread::SendPending() {
+    auto& d = dispatcher_;
+    for (;;) {
+        const uint8_t* piece = nullptr;
+        uint32_t length = 0;
+        {
+            std::lock_guard lock(d.OutLock);
+            length = d.MakeContiguousLocked();
+            if (length == 0)
+                return;
+            piece = d.OutRing.get() + d.OutTail;
+        }
+        uint32_t written = 0;
+        const IoResult result = d.device_.Write(piece, length, written, d.OutFlush);
+        std::lock_guard lock(d.OutLock);
+        if (result == IoResult::Failed) {
+            d.AdvanceOutTail(length); // the piece is dropped
+            continue;
+        }
+        d.AdvanceOutTail(written);
+        if (result == IoResult::Aborted) {
+            d.WorkerAck.Set();
+            return;
+        }
+    }
+}
+
+// ---- the device dispatcher ----
+
+TOrvDeviceDispatcher::TOrvDeviceDispatcher(TOrvDispatcherOwner* owner)
+    : TOrvBaseDispatcher(owner) {}
+
+TOrvDeviceDispatcher::~TOrvDeviceDispatcher() {
+    Shutdown();
+    for (TOrvDispatcherThread* worker : Workers())
+        if (worker)
+            worker->Join();
+}
+
+std::array<TOrvDispatcherThread*, 3> TOrvDeviceDispatcher::Workers() const {
+    return {comThread_.get(), dispThread_.get(), outThread_.get()};
+}
+
+bool TOrvDeviceDispatcher::EventsValid() const {
+    return ComEventReady.Valid() && ComEventDone.Valid() && WorkerAck.Valid() &&
+           OutDataReady.Valid() && OutFlush.Valid();
+}
+
+bool TOrvDeviceDispatcher::EventWorkerRunning() const {
+    return comThread_ && comThread_->Running();
+}
+
+bool TOrvDeviceDispatcher::OtherWorkersRunning() const {
+    for (TOrvDispatcherThread* worker : Workers())
+        if (worker && worker->Running() && !worker->IsCurrentThread())
+            return true;
+    return false;
+}
+
+int32_t TOrvDeviceDispatcher::DeviceOpen(const std::string& name, uint32_t, uint32_t) {
+    if (!EventsValid())
+        return -int32_t(syserr::NotEnoughMemory);
+    const uint32_t error = device_.Open(name);
+    return error ? -int32_t(error) : 0;
+}
+
+int32_t TOrvDeviceDispatcher::DeviceClose() {
+    if (workersActive_) {
+        StopRequested = true;
+        device_.SetEventMask(0);
+        ComEventDone.Set();
+        WorkerAck.Reset();
+    }
+    return device_.Close() ? -1 : 0;
+}
+
+int32_t TOrvDeviceDispatcher::DeviceEscape(uint32_t func) {
+    // Lines a device cannot drive (a pseudo-terminal has none) are left as they are.
+    device_.Escape(func);
+    return 0;
+}
+
+int32_t TOrvDeviceDispatcher::DevicePurge(uint32_t which) {
+    bool ok;
+    if (which == 0) {
+        if (outThread_ && outThread_->Running() && !outThread_->IsCurrentThread()) {
+            WorkerAck.Reset();
+            OutFlush.Set();
+            WorkerAck.Wait(kPurgeWaitMs);
+        }
+        {
+            std::lock_guard lock(OutLock);
+            OutRingFull = false;
+            OutHead = OutTail = 0;
+        }
+        ok = device_.Purge(purge::TxAbort | purge::TxClear);
+    } else {
+        ok = device_.Purge(purge::RxAbort | purge::RxClear);
+    }
+    return ok ? 0 : -int32_t(LastError());
+}
+
+uint32_t TOrvDeviceDispatcher::DeviceStatus(CommStatus& status) {
+    const uint32_t errors = device_.ClearError(status);
+    std::lock_guard lock(OutLock);
+    status.OutQue = OutPendingLocked();
+    return errors;
+}
+
+int32_t TOrvDeviceDispatcher::DeviceErrorHook(int32_t) {
+    return 0;
+}
+
+int32_t TOrvDeviceDispatcher::DeviceGetState(DeviceState& state) {
+    return device_.GetState(state) ? 0 : -1;
+}
+
+int32_t TOrvDeviceDispatcher::DeviceSetState(const DeviceState& state) {
+    return device_.SetState(state) ? 0 : -int32_t(LastError());
+}
+
+int32_t TOrvDeviceDispatcher::DeviceRead(uint8_t* buffer, uint32_t count) {
+    return std::max<int32_t>(device_.Read(buffer, count), 0);
+}
+
+int32_t TOrvDeviceDispatcher::DeviceWrite(const uint8_t* data, uint32_t count) {
+    std::lock_guard lock(OutLock);
+    const uint32_t size = OutQueueSize;
+    const uint32_t room = size - OutHead;
+    if (count > room) {
+        std::memcpy(OutRing.get() + OutHead, data, room);
+        std::memcpy(OutRing.get(), data + room, count - room);
+        OutHead = count - room;
+    } else {
+        std::memcpy(OutRing.get() + OutHead, data, count);
+        OutHead += count;
+        if (OutHead == size)
+            OutHead = 0;
+    }
+    OutDataReady.Set();
+    return int32_t(count);
+}
+
+bool TOrvDeviceDispatcher::DeviceSetupQueues(uint32_t inSize, uint32_t outSize) {
+    return device_.SetupQueues(inSize, outSize);
+}
+
+int32_t TOrvDeviceDispatcher::DeviceYield() {
+    YieldThread();
+    return 0;
+}
+
+uint32_t TOrvDeviceDispatcher::DeviceModemStatus() {
+    uint32_t status = 0;
+    return device_.GetModemStatus(status) ? status : 0;
+}
+
+// ---- starting and stopping the workers ----
+
+void TOrvDeviceDispatcher::StartWorkers() {
+    {
+        std::lock_guard lock(MainLock);
+        if (workersActive_)
+            throw Exception("Dispatcher already started");
+        workersActive_ = true;
+        StopRequested = false;
+    }
+    for (TOrvDispatcherThread* worker : Workers())
+        if (worker)
+            worker->Join(); // threads of an earlier start have ended
+    comThread_ = std::make_unique<TComThread>(*this);
+    dispThread_ = std::make_unique<TDispThread>(*this);
+    outThread_ = std::make_unique<TOutThread>(*this);
+    for (TOrvDispatcherThread* worker : Workers()) {
+        worker->Start();
+        WorkerAck.Wait(kWorkerStartMs); // a time-out is not an error
+    }
+    std::lock_guard lock(MainLock);
+    ApplyWorkerPriorities();
+}
+
+void TOrvDeviceDispatcher::StopWorkers() {
+    {
+        std::lock_guard lock(MainLock);
+        if (!workersActive_)
+            return;
+        StopRequested = true;
+    }
+    // No lock is held while waiting: a worker may itself be waiting for MainLock.
+    StopThread(
+        outThread_.get(), [this] { OutFlush.Set(); }, kPurgeWaitMs);
+    StopThread(
+        comThread_.get(),
+        [this] {
+            device_.SetEventMask(0);
+            ComEventDone.Set();
+            WorkerAck.Reset();
+        },
+        kPurgeWaitMs);
+    // Woken at once rather than left to finish its 50 ms wait; it may still be
+    // calling a handler, which gets two bounded waits to return.
+    StopThread(
+        dispThread_.get(), [this] { ComEventReady.Set(); }, kStopWaitMs);
+    StopThread(
+        dispThread_.get(), [this] { ComEventReady.Set(); }, kStopWaitMs);
+    // A worker that is still running (a handler that does not return) ends by itself
+    // later; the destructor waits for it.
+}
+
+void TOrvDeviceDispatcher::StopThread(TOrvDispatcherThread* worker,
+                                      const std::function<void()>& wake, uint32_t timeoutMs) {
+    if (!worker || worker->IsCurrentThread() || !worker->Running())
+        return;
+    wake();
+    PumpUntil([worker] { return !worker->Running(); }, timeoutMs);
+}
+
+void TOrvDeviceDispatcher::ApplyWorkerPriorities() {
+    const int base = tpNormal + WorkerBoost;
+    if (comThread_)
+        SetThreadPriority(comThread_->Thread(), base);
+    if (dispThread_)
+        SetThreadPriority(dispThread_->Thread(), base);
+    if (outThread_)
+        SetThreadPriority(outThread_->Thread(), base + (RS485On ? 1 : 0));
+}
+
+} // namespace orvi

@@ -1,0 +1,65 @@
+#include "serial/dispatch/DispatcherHooks.h"
+
+#include "platform/Clock.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace orvi {
+
+namespace {
+std::mutex gHookLock;
+std::function<void()> gProcessor;
+std::function<void(std::exception_ptr)> gDisplay;
+std::function<void(const std::function<void()>&)> gRunner;
+
+template <class F> F Copy(const F& hook) {
+    std::lock_guard lock(gHookLock);
+    return hook;
+}
+} // namespace
+
+void ProcessOnePendingMessage() {
+    if (auto processor = Copy(gProcessor))
+        processor();
+    else
+        platform::SleepMs(1);
+}
+
+void SetPendingMessageProcessor(std::function<void()> processor) {
+    std::lock_guard lock(gHookLock);
+    gProcessor = std::move(processor);
+}
+
+void RunOnOwningThread(const std::function<void()>& work) {
+    if (auto runner = Copy(gRunner))
+        runner(work);
+    else
+        work();
+}
+
+void SetOwningThreadRunner(std::function<void(const std::function<void()>&)> runner) {
+    std::lock_guard lock(gHookLock);
+    gRunner = std::move(runner);
+}
+
+void ShowWorkerException(std::exception_ptr error) {
+    if (auto display = Copy(gDisplay)) {
+        display(error);
+        return;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "serial worker: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "serial worker: unknown exception\n");
+    }
+}
+
+void SetWorkerExceptionDisplay(std::function<void(std::exception_ptr)> display) {
+    std::lock_guard lock(gHookLock);
+    gDisplay = std::move(display);
+}
+
+} // namespace orvi

@@ -1,0 +1,28 @@
+#pragma once
+// What the dispatcher needs from the thread that owns it, replaceable by the layer
+// above (the component's event window, the application):
+//   - processing one pending message of the calling thread, used while the owner waits
+//     for workers that may be blocked sending a message to that thread;
+//   - showing an exception that escaped a worker thread.
+#include <exception>
+#include <functional>
+
+namespace orvi {
+
+// Processes at most one pending message of the calling thread, waiting briefly (about
+// a millisecond) for one; a quit request is left for the thread's own loop. On a
+// thread that owns no message queue it only waits. The default only waits.
+void ProcessOnePendingMessage();
+void SetPendingMessageProcessor(std::function<void()> processor);
+
+// Runs `work` on the thread that owns the dispatchers (the GUI thread) and returns
+// when it has run; used for synchronised event handlers. The default runs it on the
+// calling thread.
+void RunOnOwningThread(const std::function<void()>& work);
+void SetOwningThreadRunner(std::function<void(const std::function<void()>&)> runner);
+
+// Shows an exception that escaped a worker. The default writes it to stderr.
+void ShowWorkerException(std::exception_ptr error);
+void SetWorkerExceptionDisplay(std::function<void(std::exception_ptr)> display);
+
+} // namespace orvi

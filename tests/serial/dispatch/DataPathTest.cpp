@@ -1,0 +1,267 @@
+// The dispatcher over a real pseudo-terminal: bytes both ways through the rings and
+// the worker threads, the input ring's wrap and full stop, purge, close while data
+// flows, unplug, open failures and repeated open/close cycles.
+#include "platform/PortNames.h"
+#include "platform/SystemError.h"
+#include "serial/ErrorCodes.h"
+#include "serial/dispatch/DeviceDispatcher.h"
+#include "tests/serial/dispatch/DispatcherProbe.h"
+#include "tests/support/WaitFor.h"
+#include "tools/pty/PtyPort.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace orvi::testing {
+namespace {
+
+constexpr uint32_t kQueueSize = 4096;
+constexpr uint32_t kOptions = openopt::DtrOn | openopt::RtsOn;
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 0) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = uint8_t(i * 7 + seed + i / 251);
+    return v;
+}
+
+int32_t Open(TOrvBaseDispatcher& d, const PtyPort& pty, uint32_t outSize = kQueueSize) {
+    return d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, kQueueSize, outSize, kOptions);
+}
+
+// Takes `n` bytes as they arrive.
+std::vector<uint8_t> TakeBytes(TOrvBaseDispatcher& d, size_t n) {
+    std::vector<uint8_t> got;
+    WaitFor([&] {
+        uint8_t b;
+        while (got.size() < n && d.TakeByte(b) == ecOK)
+            got.push_back(b);
+        return got.size() == n;
+    });
+    return got;
+}
+
+double ProcessCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
+           usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
+}
+
+class DataPathTest : public ::testing::Test {
+protected:
+    PtyPort pty{5};
+    TOrvPosixDispatcher dispatcher{nullptr};
+};
+
+TEST_F(DataPathTest, BytesTravelBothWaysInOrder) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    EXPECT_TRUE(dispatcher.WorkersActive());
+    EXPECT_EQ(dispatcher.WorkerCount(), 3);
+
+    const auto request = Pattern(7);
+    ASSERT_EQ(dispatcher.QueueBlock(request.data(), 7), ecOK);
+    std::vector<uint8_t> sent(7);
+    ASSERT_EQ(pty.ReadExact(sent.data(), 7, 5000), 7u);
+    EXPECT_EQ(sent, request);
+
+    const auto reply = Pattern(20, 3);
+    pty.Write(reply.data(), reply.size());
+    ASSERT_TRUE(WaitFor([&] { return dispatcher.InputCount() == 20; }));
+    EXPECT_EQ(TakeBytes(dispatcher, 20), reply);
+    EXPECT_EQ(dispatcher.InputCount(), 0u);
+}
+
+TEST_F(DataPathTest, LongStreamsArriveWholeAndInOrderBothWays) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    const auto outgoing = Pattern(100000, 1);
+    std::thread sender([&] {
+        for (size_t at = 0; at < outgoing.size();) {
+            const uint32_t n = uint32_t(std::min<size_t>(1000, outgoing.size() - at));
+            if (dispatcher.QueueBlock(outgoing.data() + at, n) == ecOK)
+                at += n;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::vector<uint8_t> received(outgoing.size());
+    EXPECT_EQ(pty.ReadExact(received.data(), received.size(), 20000), received.size());
+    sender.join();
+    EXPECT_EQ(received, outgoing);
+
+    const auto incoming = Pattern(50000, 9);
+    std::thread writer([&] { pty.Write(incoming.data(), incoming.size()); });
+    EXPECT_EQ(TakeBytes(dispatcher, incoming.size()), incoming);
+    writer.join();
+}
+
+TEST_F(DataPathTest, InputRingStopsWhenFullAndWrapsWhenTaken) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    const auto stream = Pattern(kInRingSize + 100, 5);
+    pty.Write(stream.data(), kInRingSize);
+    ASSERT_TRUE(WaitFor([&] { return dispatcher.InputCount() == kInRingSize; }));
+    EXPECT_TRUE(dispatcher.Rings().InRingFull);
+
+    pty.Write(stream.data() + kInRingSize, 100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(120)); // two dispatch passes
+    EXPECT_EQ(dispatcher.InputCount(), kInRingSize);             // the rest waits in the driver
+
+    const auto firstPart = TakeBytes(dispatcher, 1000);
+    EXPECT_TRUE(std::equal(firstPart.begin(), firstPart.end(), stream.begin()));
+    ASSERT_TRUE(WaitFor([&] { return dispatcher.InputCount() == kInRingSize - 900; }));
+    const auto rest = TakeBytes(dispatcher, kInRingSize - 900);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), stream.begin() + 1000));
+    const RingState rings = dispatcher.Rings();
+    EXPECT_EQ(rings.InHead, 100u); // wrapped past the end of the ring
+    EXPECT_EQ(rings.InTail, 100u);
+}
+
+TEST_F(DataPathTest, PurgeOutputEndsABlockedWriteAndEmptiesTheRing) {
+    ASSERT_EQ(Open(dispatcher, pty, 60000), ecOK);
+    // The peer reads nothing, so the pseudo-terminal fills and the output worker
+    // blocks inside its write.
+    const auto block = Pattern(60000);
+    ASSERT_EQ(dispatcher.QueueBlock(block.data(), 60000), ecOK);
+    ASSERT_EQ(dispatcher.QueueBlock(block.data(), 1), ecOutputBufferTooSmall);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    EXPECT_EQ(dispatcher.PurgeOutput(), ecOK);
+    EXPECT_EQ(dispatcher.OutputUsed(), 0u);
+    const RingState rings = dispatcher.Rings();
+    EXPECT_EQ(rings.OutHead, 0u);
+    EXPECT_EQ(rings.OutTail, 0u);
+
+    // The port still sends afterwards.
+    pty.ReadAvailable(200); // whatever the driver had taken before the purge
+    const std::vector<uint8_t> marker = {'E', 'N', 'D'};
+    ASSERT_EQ(dispatcher.QueueBlock(marker.data(), 3), ecOK);
+    std::vector<uint8_t> got(3);
+    ASSERT_EQ(pty.ReadExact(got.data(), 3, 5000), 3u);
+    EXPECT_EQ(got, marker);
+}
+
+TEST_F(DataPathTest, PurgeInputDiscardsWaitingBytes) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    const auto bytes = Pattern(300);
+    pty.Write(bytes.data(), bytes.size());
+    ASSERT_TRUE(WaitFor([&] { return dispatcher.InputCount() == 300; }));
+    EXPECT_EQ(dispatcher.PurgeInput(), ecOK);
+    EXPECT_EQ(dispatcher.InputCount(), 0u);
+    uint8_t b;
+    EXPECT_EQ(dispatcher.TakeByte(b), ecBufferIsEmpty);
+}
+
+TEST_F(DataPathTest, CloseWhileDataFlowsBothWays) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    std::atomic<bool> stop{false};
+    // The peer never blocks: once the port is closed nobody reads its writes.
+    const int flags = fcntl(pty.MasterFd(), F_GETFL);
+    fcntl(pty.MasterFd(), F_SETFL, flags | O_NONBLOCK);
+    std::thread peer([&] {
+        const auto chunk = Pattern(512);
+        std::vector<uint8_t> sink(4096);
+        while (!stop) {
+            (void)!::write(pty.MasterFd(), chunk.data(), chunk.size());
+            (void)!::read(pty.MasterFd(), sink.data(), sink.size());
+            std::this_thread::yield();
+        }
+    });
+    const auto block = Pattern(700);
+    for (int i = 0; i < 50; ++i)
+        dispatcher.QueueBlock(block.data(), uint32_t(block.size()));
+    dispatcher.ClosePort();
+    stop = true;
+    peer.join();
+    fcntl(pty.MasterFd(), F_SETFL, flags);
+    EXPECT_FALSE(dispatcher.IsOpen());
+    EXPECT_FALSE(dispatcher.WorkersActive());
+    EXPECT_EQ(dispatcher.WorkerCount(), 0);
+}
+
+TEST_F(DataPathTest, UnplugEndsTheEventWaitWithoutSpinningAndTheCloseIsClean) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return !dispatcher.EventWorkerRunning(); }));
+
+    const double before = ProcessCpuMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double used = ProcessCpuMs() - before;
+    EXPECT_LT(used, 150.0) << "a worker spins on the hung-up device";
+
+    const std::vector<uint8_t> frame(7, 1);
+    EXPECT_EQ(dispatcher.QueueBlock(frame.data(), 7), ecOK); // dropped by the device
+    uint8_t b;
+    EXPECT_EQ(dispatcher.TakeByte(b), ecBufferIsEmpty); // the device fell silent
+    dispatcher.ClosePort();
+    EXPECT_EQ(dispatcher.WorkerCount(), 0);
+}
+
+TEST(DispatcherOpenTest, MissingPortFailsWithFileNotFound) {
+    PtyPort pty{5}; // provides the override folder, which has no COM6
+    TOrvPosixDispatcher dispatcher{nullptr};
+    const int32_t result = dispatcher.OpenPort(platform::ComDeviceName(6), 19200, 0, 8, 1,
+                                               kQueueSize, kQueueSize, kOptions);
+    EXPECT_EQ(result, -int32_t(platform::syserr::FileNotFound));
+    EXPECT_FALSE(dispatcher.IsOpen());
+    EXPECT_EQ(dispatcher.WorkerCount(), 0);
+}
+
+TEST(DispatcherOpenTest, PortHeldByAnotherProgramFailsWithAccessDenied) {
+    PtyPort pty{5};
+    const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    TOrvPosixDispatcher dispatcher{nullptr};
+    EXPECT_EQ(Open(dispatcher, pty), -int32_t(platform::syserr::AccessDenied));
+    EXPECT_EQ(dispatcher.WorkerCount(), 0);
+    ::close(holder);
+
+    TOrvPosixDispatcher second{nullptr};
+    EXPECT_EQ(Open(second, pty), ecOK);
+    TOrvPosixDispatcher third{nullptr};
+    EXPECT_EQ(Open(third, pty), -int32_t(platform::syserr::AccessDenied));
+}
+
+TEST(DispatcherWorkersTest, SecondStartRaisesDispatcherAlreadyStarted) {
+    PtyPort pty{5};
+    DispatcherProbe probe;
+    ASSERT_EQ(Open(probe, pty), ecOK);
+    try {
+        probe.StartWorkers();
+        FAIL() << "no exception";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Dispatcher already started");
+    }
+    EXPECT_EQ(probe.WorkerCount(), 3);
+}
+
+TEST(DispatcherCyclesTest, RepeatedOpenCloseWithTrafficLeavesNothingBehind) {
+    PtyPort pty{5};
+    const auto frame = Pattern(7);
+    const auto reply = Pattern(20, 2);
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        TOrvPosixDispatcher dispatcher{nullptr};
+        ASSERT_EQ(Open(dispatcher, pty), ecOK) << "cycle " << cycle;
+        ASSERT_EQ(dispatcher.QueueBlock(frame.data(), 7), ecOK);
+        std::vector<uint8_t> sent(7);
+        ASSERT_EQ(pty.ReadExact(sent.data(), 7, 5000), 7u);
+        pty.Write(reply.data(), reply.size());
+        if (cycle % 2 == 0) {
+            ASSERT_EQ(TakeBytes(dispatcher, 20), reply);
+        }
+        dispatcher.ClosePort();
+        ASSERT_EQ(dispatcher.WorkerCount(), 0);
+        pty.ReadAvailable(0);
+    }
+}
+
+} // namespace
+} // namespace orvi::testing

@@ -1,0 +1,318 @@
+// Triggers and the handler dispatch over a real pseudo-terminal: the peek protocol,
+// data-available notifications, byte-sequence matching, timers, status triggers,
+// handler removal and close from inside a handler, and snapshots.
+#include "serial/ErrorCodes.h"
+#include "tests/serial/dispatch/DispatcherProbe.h"
+#include "tests/support/WaitFor.h"
+#include "tools/pty/PtyPort.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvi::testing {
+namespace {
+
+std::vector<bool> Feed(TDataTrigger& t, const std::string& bytes) {
+    std::vector<bool> hits;
+    for (char c : bytes)
+        hits.push_back(MatchByte(t, uint8_t(c)));
+    return hits;
+}
+
+TDataTrigger MakeTrigger(const std::string& sequence, bool ignoreCase = false) {
+    TDataTrigger t{};
+    t.Length = int32_t(sequence.size());
+    t.IgnoreCase = ignoreCase;
+    for (size_t i = 0; i < sequence.size(); ++i)
+        t.Sequence[i] = uint8_t(ignoreCase ? std::toupper(sequence[i]) : sequence[i]);
+    return t;
+}
+
+TEST(MatchByteTest, OverlappingSequenceMatchesAtThirdAndFifthByte) {
+    auto t = MakeTrigger("ABA");
+    EXPECT_EQ(Feed(t, "ABABA"), (std::vector<bool>{false, false, true, false, true}));
+}
+
+TEST(MatchByteTest, PartialMatchesRestartAndAdvance) {
+    auto t = MakeTrigger("AAB");
+    EXPECT_EQ(Feed(t, "AAAB"), (std::vector<bool>{false, false, false, true}));
+    auto u = MakeTrigger("abc");
+    EXPECT_EQ(Feed(u, "ababcxabc"),
+              (std::vector<bool>{false, false, false, false, true, false, false, false, true}));
+    auto single = MakeTrigger("x");
+    EXPECT_EQ(Feed(single, "axx"), (std::vector<bool>{false, true, true}));
+}
+
+TEST(MatchByteTest, IgnoreCaseMatchesLowerCaseInput) {
+    auto t = MakeTrigger("end", true);
+    EXPECT_EQ(Feed(t, "xEnD"), (std::vector<bool>{false, false, false, true}));
+    auto exact = MakeTrigger("END");
+    EXPECT_EQ(Feed(exact, "end"), (std::vector<bool>{false, false, false}));
+}
+
+// A record of handler calls made on the dispatcher worker.
+struct Calls {
+    struct Call {
+        uint32_t msg, trigger, param;
+        std::string taken;
+    };
+    std::mutex lock;
+    std::vector<Call> calls;
+
+    void Add(uint32_t msg, uint32_t trigger, uint32_t param, std::string taken = {}) {
+        std::lock_guard l(lock);
+        calls.push_back({msg, trigger, param, std::move(taken)});
+    }
+    size_t Count() {
+        std::lock_guard l(lock);
+        return calls.size();
+    }
+    Call At(size_t i) {
+        std::lock_guard l(lock);
+        return calls.at(i);
+    }
+};
+
+class TriggersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), ecOK);
+    }
+
+    std::string Take(size_t n) {
+        std::string s;
+        uint8_t b;
+        for (size_t i = 0; i < n && d.TakeByte(b) == ecOK; ++i)
+            s.push_back(char(b));
+        return s;
+    }
+
+    void Send(const std::string& s) { pty.Write(s.data(), s.size()); }
+
+    uint32_t Param(uint32_t low) const { return low + uint32_t(d.Handle()) * 65536u; }
+
+    PtyPort pty{5};
+    DispatcherProbe d;
+    Calls calls;
+};
+
+TEST_F(TriggersTest, TwoHandlersSeeTheSameBytesAndTheRingAdvancesByTheMost) {
+    auto& t = d.Triggers();
+    t.AddEventHandler([&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p, Take(3)); },
+                      false);
+    t.AddEventHandler([&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p, Take(3)); },
+                      false);
+    t.SetAvailThreshold(3);
+    Send("xyz");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() >= 2; }));
+    EXPECT_EQ(calls.At(0).msg, MsgTriggerAvail);
+    EXPECT_EQ(calls.At(0).trigger, 3u);
+    EXPECT_EQ(calls.At(0).param, Param(0));
+    EXPECT_EQ(calls.At(0).taken, "xyz");
+    EXPECT_EQ(calls.At(1).taken, "xyz");
+    EXPECT_TRUE(WaitFor([&] { return d.InputCount() == 0; }));
+}
+
+TEST_F(TriggersTest, HandlersTakingFewerBytesThanReportedWaitForNewBytes) {
+    d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p, Take(4)); }, false);
+    d.Triggers().SetAvailThreshold(5);
+    Send("0123456789");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 1; }));
+    EXPECT_EQ(calls.At(0).trigger, 10u);
+    EXPECT_EQ(calls.At(0).taken, "0123");
+    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // three dispatch passes
+    EXPECT_EQ(calls.Count(), 1u) << "the 6 bytes left must not be reported again";
+    EXPECT_EQ(d.InputCount(), 6u);
+
+    Send("A");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 2; }));
+    EXPECT_EQ(calls.At(1).trigger, 7u);
+    EXPECT_EQ(calls.At(1).taken, "4567");
+}
+
+TEST_F(TriggersTest, BytesBeforeAMatchedSequenceAreReportedFirst) {
+    const int32_t handle = d.Triggers().AddDataTrigger("END", false);
+    ASSERT_GT(handle, 0);
+    d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t p) {
+            calls.Add(m, tr, p, Take(m == MsgTriggerAvail ? tr : p & 0xFFFF));
+        },
+        false);
+    d.Triggers().SetAvailThreshold(3);
+    Send("abcdEND");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 2; }));
+    EXPECT_EQ(calls.At(0).msg, MsgTriggerAvail);
+    EXPECT_EQ(calls.At(0).trigger, 4u);
+    EXPECT_EQ(calls.At(0).taken, "abcd");
+    EXPECT_EQ(calls.At(1).msg, MsgTriggerData);
+    EXPECT_EQ(calls.At(1).trigger, uint32_t(handle));
+    EXPECT_EQ(calls.At(1).param, Param(3));
+    EXPECT_EQ(calls.At(1).taken, "END");
+}
+
+TEST_F(TriggersTest, IgnoreCaseTriggerMatchesReceivedLowerCase) {
+    const int32_t handle = d.Triggers().AddDataTrigger("ok", true);
+    d.Triggers().AddEventHandler([&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p); },
+                                 false);
+    Send("xxOk");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 1; }));
+    EXPECT_EQ(calls.At(0).msg, MsgTriggerData);
+    EXPECT_EQ(calls.At(0).trigger, uint32_t(handle));
+}
+
+TEST_F(TriggersTest, HandlerRemovedFromInsideADispatchIsSkippedAndPurgedAfterIt) {
+    int32_t second = 0;
+    d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t p) {
+            calls.Add(m, tr, p, "first");
+            d.Triggers().RemoveEventHandler(second);
+        },
+        false);
+    second = d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p, "second"); }, false);
+    d.Triggers().SetAvailThreshold(1);
+    Send("a");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 1; }));
+    Send("b");
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(calls.Count(), 2u);
+    EXPECT_EQ(calls.At(0).taken, "first");
+    EXPECT_EQ(calls.At(1).taken, "first");
+}
+
+TEST_F(TriggersTest, HandlerThatClosesThePortAbortsTheDispatchAndTheWorkerReleasesIt) {
+    d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t p) {
+            calls.Add(m, tr, p, "closer");
+            d.ClosePort();
+        },
+        false);
+    d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p, "after"); }, false);
+    d.Triggers().SetAvailThreshold(1);
+    Send("a");
+    ASSERT_TRUE(WaitFor([&] { return d.WorkerCount() == 0; }));
+    EXPECT_TRUE(d.ClosePending());
+    EXPECT_FALSE(d.WorkersActive());
+    ASSERT_EQ(calls.Count(), 1u);
+    EXPECT_EQ(calls.At(0).taken, "closer");
+}
+
+TEST_F(TriggersTest, TimerTriggerFiresOnceAfterExpiry) {
+    const int32_t handle = d.Triggers().AddTimerTrigger();
+    ASSERT_GT(handle, 0);
+    d.Triggers().AddEventHandler([&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p); },
+                                 false);
+    ASSERT_EQ(d.Triggers().SetTimerTrigger(handle, 1, true), ecOK);
+    ASSERT_TRUE(WaitFor([&] { return calls.Count() == 1; }));
+    EXPECT_EQ(calls.At(0).msg, MsgTriggerTimer);
+    EXPECT_EQ(calls.At(0).trigger, uint32_t(handle));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(calls.Count(), 1u);
+}
+
+TEST_F(TriggersTest, EachStatusTriggerTypeFiresWithItsValue) {
+    auto& t = d.Triggers();
+    t.AddEventHandler([&](uint32_t m, uint32_t tr, uint32_t p) { calls.Add(m, tr, p); }, false);
+    const struct {
+        uint32_t type;
+        uint16_t value;
+        uint32_t reported;
+    } cases[] = {
+        {stModem, 0x1010, 0}, // expects CTS on; a pty has it off
+        {stLine, lineerr::Parity, 0}, {stOutBuffFree, 100, 4096},
+        {stOutBuffUsed, 0, 0},        {stOutSent, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const int32_t handle = t.AddStatusTrigger(c.type);
+        ASSERT_GT(handle, 0);
+        EXPECT_EQ(uint32_t(handle) & 7, c.type);
+        const size_t before = calls.Count();
+        if (c.type == stLine)
+            d.SetLineErrors(lineerr::Parity);
+        ASSERT_EQ(t.SetStatusTrigger(handle, c.value, true), ecOK);
+        if (c.type == stOutSent) {
+            const uint8_t byte = 1;
+            d.QueueBlock(&byte, 1);
+        }
+        ASSERT_TRUE(WaitFor([&] { return calls.Count() == before + 1; })) << "type " << c.type;
+        const auto call = calls.At(before);
+        EXPECT_EQ(call.msg, MsgTriggerStatus);
+        EXPECT_EQ(call.trigger, uint32_t(handle));
+        EXPECT_EQ(call.param, Param(c.reported)) << "type " << c.type;
+        ASSERT_EQ(t.RemoveTrigger(handle), ecOK);
+    }
+}
+
+TEST_F(TriggersTest, TriggerMisuseGivesTriggerCodes) {
+    auto& t = d.Triggers();
+    EXPECT_EQ(t.AddDataTrigger(std::string(23, 'x'), false), ecTriggerTooLong);
+    EXPECT_EQ(t.AddDataTrigger("", false), ecTriggerTooLong);
+    EXPECT_EQ(t.AddStatusTrigger(9), ecBadTriggerHandle);
+    EXPECT_EQ(t.SetTimerTrigger(12345, 1, true), ecBadTriggerHandle);
+    EXPECT_EQ(t.RemoveTrigger(12345), ecBadTriggerHandle);
+}
+
+TEST_F(TriggersTest, OnlyTheComponentsOwnWindowCallsNothing) {
+    platform::MessageTarget window([&](uint32_t m, uintptr_t w, intptr_t l) {
+        calls.Add(m, uint32_t(w), uint32_t(l));
+        return intptr_t(0);
+    });
+    d.Triggers().SetHandlerFlags(2);
+    d.Triggers().AddNotifyWindow(window.Handle());
+    EXPECT_TRUE(d.Triggers().CallHandlers(MsgTriggerTimer, 1, 0));
+    EXPECT_EQ(calls.Count(), 0u) << "the lone window is the component's own";
+    d.Triggers().SetHandlerFlags(2);
+    EXPECT_FALSE(d.Triggers().HandlersActive());
+    d.Triggers().SetHandlerFlags(1);
+    EXPECT_TRUE(d.Triggers().HandlersActive());
+    d.Triggers().RemoveNotifyWindow(window.Handle());
+    d.Triggers().SetHandlerFlags(2);
+    EXPECT_FALSE(d.Triggers().HandlersActive());
+}
+
+TEST(TriggerSnapshotTest, SaveAndRestoreCarryWholeRecordsToTheNextDispatcher) {
+    PtyPort pty{5};
+    TTriggerSnapshot snapshot;
+    {
+        DispatcherProbe first;
+        ASSERT_EQ(first.OpenPort(pty.DeviceName(), 19200, 0, 8, 1, 4096, 4096, 0), ecOK);
+        auto& t = first.Triggers();
+        t.SetAvailThreshold(7);
+        t.AddTimerTrigger();
+        t.AddDataTrigger("ABC", true);
+        const int32_t status = t.AddStatusTrigger(stOutBuffFree);
+        t.SetStatusTrigger(status, 77, false);
+        t.SaveTriggers(snapshot);
+    }
+    ASSERT_TRUE(snapshot.Timers && snapshot.Data && snapshot.Status);
+    EXPECT_EQ(snapshot.AvailThreshold, 7);
+
+    DispatcherProbe second;
+    ASSERT_EQ(second.OpenPort(pty.DeviceName(), 19200, 0, 8, 1, 4096, 4096, 0), ecOK);
+    second.Triggers().RestoreTriggers(snapshot);
+    TTriggerSnapshot again;
+    second.Triggers().SaveTriggers(again);
+    EXPECT_EQ(again.AvailThreshold, 7);
+    ASSERT_EQ(again.Data->size(), 1u);
+    EXPECT_EQ(std::memcmp(again.Data->data(), snapshot.Data->data(), sizeof(TDataTrigger)), 0);
+    ASSERT_EQ(again.Status->size(), 1u);
+    EXPECT_EQ(again.Status->at(0).Value, 77);
+    EXPECT_EQ(again.Status->at(0).Handle, snapshot.Status->at(0).Handle);
+    ASSERT_EQ(again.Timers->size(), 1u);
+    const int32_t fresh = second.Triggers().AddTimerTrigger();
+    for (const auto& old : *again.Timers)
+        EXPECT_NE(fresh, old.Handle);
+    TOrvTriggers::FreeTriggerSnapshot(again);
+    EXPECT_FALSE(again.Timers.has_value());
+}
+
+} // namespace
+} // namespace orvi::testing

@@ -1,0 +1,100 @@
+#include "widgets/BasePribor.h"
+
+#include <QPainter>
+
+namespace orvi::widgets {
+
+namespace {
+
+constexpr int kMinSide = 25;
+constexpr int kDefaultSide = 100;
+constexpr int kMinGridWidth = 1;
+constexpr int kMaxGridWidth = 10;
+
+} // namespace
+
+TBasePribor::TBasePribor(QWidget* owner)
+    : QWidget(owner), FTableColor(clBlack), FBackColor(clGray), FRoundColor(clBlack),
+      FGridColor(clGreen), FGridWidth(5), FTableChanged(true) {
+    // Every pixel of the rectangle is painted, so Qt need not paint what lies beneath.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(kMinSide, kMinSide);
+    FFont.SetColor(clWhite);
+    FFont.SetSize(12);
+    FFont.SetStyle(unsigned(TFontStyle::fsBold));
+    FFont.SetOnChange([this] { FontChanged(); });
+    resize(kDefaultSide, kDefaultSide);
+}
+
+TBasePribor::~TBasePribor() = default;
+
+void TBasePribor::SetFaceColor(TColor& field, TColor value) {
+    if (value == field) {
+        return;
+    }
+    field = value;
+    FTableChanged = true;
+    repaint();
+}
+
+void TBasePribor::SetTableColor(TColor value) {
+    SetFaceColor(FTableColor, value);
+}
+void TBasePribor::SetBackColor(TColor value) {
+    SetFaceColor(FBackColor, value);
+}
+void TBasePribor::SetRoundColor(TColor value) {
+    SetFaceColor(FRoundColor, value);
+}
+void TBasePribor::SetGridColor(TColor value) {
+    SetFaceColor(FGridColor, value);
+}
+
+void TBasePribor::SetGridWidth(int value) {
+    if (value < kMinGridWidth || value > kMaxGridWidth || value == FGridWidth) {
+        return;
+    }
+    FGridWidth = value;
+    FTableChanged = true;
+    repaint();
+}
+
+void TBasePribor::FontChanged() {
+    FTableChanged = true;
+    repaint();
+}
+
+bool TBasePribor::TableOutdated() const {
+    return FTableChanged || FTableSize != size() || FTableRatio != devicePixelRatioF();
+}
+
+void TBasePribor::UpdateTable() {
+    if (!TableOutdated()) {
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    QImage table(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    table.setDevicePixelRatio(ratio);
+    table.fill(Qt::transparent);
+    {
+        QPainter canvas(&table);
+        DrawTable(canvas);
+    }
+    FTableBitmap = std::move(table);
+    FTableSize = size();
+    FTableRatio = ratio;
+    FTableChanged = false;
+}
+
+void TBasePribor::DrawTable(QPainter& /*canvas*/) {}
+
+void TBasePribor::Paint(QPainter& /*canvas*/) {
+    UpdateTable();
+}
+
+void TBasePribor::paintEvent(QPaintEvent* /*event*/) {
+    QPainter canvas(this);
+    Paint(canvas);
+}
+
+} // namespace orvi::widgets
