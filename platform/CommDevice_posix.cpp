@@ -160,6 +160,10 @@ struct CommDevice::Impl {
 
     Event maskChanged{false};  // wakes WaitEvent after SetEventMask or for a close
     Event writeAborted{false}; // wakes Write after a transmit abort or for a close
+    // Wakes a WaitEvent that sleeps on unread bytes once a read took some of them, so
+    // that bytes arriving behind them are reported without waiting for the recheck.
+    Event rxDrained{false};
+    std::atomic<bool> unreadWait{false};
     std::atomic<uint32_t> mask{0};
     std::atomic<uint64_t> maskChanges{0};
     std::atomic<uint64_t> writeAborts{0};
@@ -317,6 +321,8 @@ int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
         const ssize_t n = read(fd, buffer, asked);
         if (n >= 0) {
             d.reportedIn = d.reportedIn > uint32_t(n) ? d.reportedIn - uint32_t(n) : 0;
+            if (n > 0 && d.unreadWait.load())
+                d.rxDrained.Set();
             return int32_t(n);
         }
         if (errno == EINTR)
@@ -434,9 +440,15 @@ bool CommDevice::Impl::Block(uint32_t m, uint32_t unread) {
     if (pollLines)
         timeout = kLinePollMs;
     // Hang-up is reported even for a descriptor polled for no events.
-    pollfd fds[2] = {{fd.load(), short((watchRx && unread == 0) ? POLLIN : 0), 0},
-                     {int(maskChanged.NativeHandle()), POLLIN, 0}};
-    if (poll(fds, 2, timeout) < 0) {
+    pollfd fds[3] = {{fd.load(), short((watchRx && unread == 0) ? POLLIN : 0), 0},
+                     {int(maskChanged.NativeHandle()), POLLIN, 0},
+                     {int(rxDrained.NativeHandle()), POLLIN, 0}};
+    unreadWait = watchRx && unread > 0;
+    const int polled = poll(fds, 3, timeout);
+    unreadWait = false;
+    if ((fds[2].revents & POLLIN) != 0)
+        rxDrained.TryConsume();
+    if (polled < 0) {
         if (errno == EINTR)
             return true;
         ErrnoFailure(errno);

@@ -197,8 +197,10 @@ bool TOrvBaseDispatcher::FillInputRing() {
     std::lock_guard lock(InLock);
     if (!InRing)
         return false;
-    if (InRingFull)
+    if (InRingFull) {
+        InputBacklog = true;
         return true;
+    }
     RefreshCommStatus();
     const uint32_t waiting = CommStatus_.InQue;
     if (waiting == 0)
@@ -217,11 +219,14 @@ bool TOrvBaseDispatcher::FillInputRing() {
     const uint32_t want = std::min(free, waiting);
     uint32_t second = first < want ? want - first : 0;
 
-    const uint32_t n = ReadIntoRing(first);
+    uint32_t n = ReadIntoRing(first);
     if (n < first)
         second = 0;
     if (second > 0)
-        ReadIntoRing(second);
+        n += ReadIntoRing(second);
+    // Bytes left in the driver for lack of room: the takers ask for a refill as soon
+    // as half the ring is free, instead of leaving them for the next pass.
+    InputBacklog = waiting > n;
     return true;
 }
 
@@ -250,23 +255,37 @@ int32_t TOrvBaseDispatcher::PeekByte(uint32_t n, uint8_t& byte) {
 }
 
 int32_t TOrvBaseDispatcher::TakeByte(uint8_t& byte) {
+    return TakeBytes(&byte, 1, false);
+}
+
+int32_t TOrvBaseDispatcher::TakeBlock(uint8_t* data, uint32_t len) {
+    return TakeBytes(data, len, true);
+}
+
+int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
     std::lock_guard lock(InLock);
-    int32_t result;
+    const uint32_t skip = PeekMode ? PeekCount : 0;
+    if (!InRing || InWaitingLocked() < skip + len)
+        return block ? ecGetBlockFail : ecBufferIsEmpty;
+    const uint32_t start = (InTail + skip) % kInRingSize;
+    const uint32_t firstPart = std::min(len, kInRingSize - start);
+    std::memcpy(data, InRing.get() + start, firstPart);
+    std::memcpy(data + firstPart, InRing.get(), len - firstPart);
     if (PeekMode) {
-        ++PeekCount;
-        result = PeekByte(PeekCount, byte);
-        if (result != ecOK)
-            --PeekCount;
+        PeekCount += len;
     } else {
-        result = PeekByte(1, byte);
-        if (result == ecOK) {
-            InTail = (InTail + 1) % kInRingSize;
+        InTail = (InTail + len) % kInRingSize;
+        if (len > 0)
             InRingFull = false;
+        if (InputBacklog && InWaitingLocked() <= kInRingSize / 2) {
+            InputBacklog = false;
+            RequestInputFill();
         }
     }
-    if (result == ecOK && traceLog_.TraceOn())
-        traceLog_.TraceRecord('R', byte);
-    return result;
+    if (traceLog_.TraceOn())
+        for (uint32_t i = 0; i < len; ++i)
+            traceLog_.TraceRecord('R', data[i]);
+    return ecOK;
 }
 
 uint32_t TOrvBaseDispatcher::InputCount() {

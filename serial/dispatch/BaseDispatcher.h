@@ -95,6 +95,8 @@ public:
     uint32_t InputCount();
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
+    // Takes exactly `len` bytes, or none with -3005 when fewer are waiting.
+    int32_t TakeBlock(uint8_t* data, uint32_t len);
     int32_t QueueBlock(const uint8_t* data, uint32_t len);
     uint32_t OutputUsed();
     uint32_t OutputFree();
@@ -194,6 +196,10 @@ protected:
     void AllocateRings(uint32_t inSize, uint32_t outSize);
     void InitialiseLines(uint32_t options);
     uint32_t ReadIntoRing(uint32_t count); // caller holds InLock
+    int32_t TakeBytes(uint8_t* data, uint32_t len, bool block);
+    // Asks the dispatcher worker for a pass now: room was made for bytes that the
+    // driver still holds.
+    virtual void RequestInputFill() {}
     bool RunStatusChecks();                // false when a handler asked to close
     void ClearStatusHits();
     void DrainAndSettle();
@@ -260,6 +266,7 @@ protected:
     bool InRingFull = false;
     bool PeekMode = false;
     uint32_t PeekCount = 0, MaxPeekCount = 0;
+    bool InputBacklog = false; // the driver held more than the ring could take
 
     // Cross-thread flags.
     std::atomic<bool> StopRequested{false};

@@ -82,7 +82,9 @@ void TDispThread::Execute() {
     auto& d = dispatcher_;
     d.WorkerAck.Set();
     do {
-        const bool signalled = d.ComEventReady.Wait(TOrvDeviceDispatcher::kDispatchPassMs);
+        const int woken = WaitAny({&d.ComEventReady, &d.InputSpace},
+                                  TOrvDeviceDispatcher::kDispatchPassMs);
+        const bool signalled = woken == 0;
         if (d.StopRequested)
             break;
         d.ProcessComEvent();
@@ -158,8 +160,10 @@ std::array<TOrvDispatcherThread*, 3> TOrvDeviceDispatcher::Workers() const {
 
 bool TOrvDeviceDispatcher::EventsValid() const {
     return ComEventReady.Valid() && ComEventDone.Valid() && WorkerAck.Valid() &&
-           OutDataReady.Valid() && OutFlush.Valid();
+           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid();
 }
+
+void TOrvDeviceDispatcher::RequestInputFill() { InputSpace.Set(); }
 
 bool TOrvDeviceDispatcher::EventWorkerRunning() const {
     return comThread_ && comThread_->Running();

@@ -121,6 +121,7 @@ protected:
     int32_t DeviceYield() override;
     uint32_t DeviceModemStatus() override;
     bool OtherWorkersRunning() const override;
+    void RequestInputFill() override;
     void ApplyWorkerPriorities() override;
 
     platform::CommDevice& Device() { return device_; }
@@ -144,6 +145,7 @@ private:
     platform::Event WorkerAck{false};
     platform::Event OutDataReady{false};
     platform::Event OutFlush{false};
+    platform::Event InputSpace{false}; // room in the input ring for waiting bytes
 
     // Created in StartWorkers and joined by the destructor; the owning thread only.
     std::unique_ptr<TComThread> comThread_;

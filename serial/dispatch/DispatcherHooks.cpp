@@ -1,6 +1,7 @@
 #include "serial/dispatch/DispatcherHooks.h"
 
 #include "platform/Clock.h"
+#include "platform/MessageTarget.h"
 
 #include <cstdio>
 #include <mutex>
@@ -20,10 +21,14 @@ template <class F> F Copy(const F& hook) {
 } // namespace
 
 void ProcessOnePendingMessage() {
-    if (auto processor = Copy(gProcessor))
+    if (auto processor = Copy(gProcessor)) {
         processor();
-    else
-        platform::SleepMs(1);
+        return;
+    }
+    bool quit = false;
+    if (!platform::ProcessOneMessage(1, &quit) && quit)
+        platform::SleepMs(1); // the quit stays queued for the thread's own loop
+
 }
 
 void SetPendingMessageProcessor(std::function<void()> processor) {

@@ -11,7 +11,8 @@ namespace orvi {
 
 // Processes at most one pending message of the calling thread, waiting briefly (about
 // a millisecond) for one; a quit request is left for the thread's own loop. On a
-// thread that owns no message queue it only waits. The default only waits.
+// thread that owns no message queue it only waits. The default does this with the
+// platform's message queue of the calling thread.
 void ProcessOnePendingMessage();
 void SetPendingMessageProcessor(std::function<void()> processor);
 

@@ -152,12 +152,14 @@ double StreamIntoRing(TOrvBaseDispatcher& d, testing::PtyPort& pty) {
         for (size_t sent = 0; sent < kStreamBytes; sent += chunk.size())
             pty.Write(chunk.data(), chunk.size());
     });
-    uint8_t b;
-    for (size_t got = 0; got < kStreamBytes;)
-        if (d.TakeByte(b) == ecOK)
-            ++got;
+    std::vector<uint8_t> buf(kInRingSize);
+    for (size_t got = 0; got < kStreamBytes;) {
+        const uint32_t n = std::min<uint32_t>(d.InputCount(), uint32_t(buf.size()));
+        if (n > 0 && d.TakeBlock(buf.data(), n) == ecOK)
+            got += n;
         else
             std::this_thread::yield();
+    }
     writer.join();
     return double(kStreamBytes) / (1 << 20) /
            std::chrono::duration<double>(Clock::now() - t0).count();
