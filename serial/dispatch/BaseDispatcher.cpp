@@ -142,9 +142,10 @@ void TOrvBaseDispatcher::ReleasePort() {
 
 // ---- status ----
 
-void TOrvBaseDispatcher::RefreshCommStatus() {
+platform::CommStatus TOrvBaseDispatcher::RefreshCommStatus() {
     std::lock_guard lock(OutLock);
     LineErrors_ |= DeviceStatus(CommStatus_) & lineerr::All;
+    return CommStatus_;
 }
 
 uint32_t TOrvBaseDispatcher::InWaitingLocked() const {
@@ -201,8 +202,7 @@ bool TOrvBaseDispatcher::FillInputRing() {
         InputBacklog = true;
         return true;
     }
-    RefreshCommStatus();
-    const uint32_t waiting = CommStatus_.InQue;
+    const uint32_t waiting = RefreshCommStatus().InQue;
     if (waiting == 0)
         return false;
 
@@ -348,8 +348,7 @@ int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
 
 uint32_t TOrvBaseDispatcher::OutputUsed() {
     std::lock_guard lock(OutLock);
-    RefreshCommStatus();
-    return CommStatus_.OutQue;
+    return RefreshCommStatus().OutQue;
 }
 
 uint32_t TOrvBaseDispatcher::OutputFree() {

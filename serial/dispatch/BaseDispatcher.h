@@ -91,7 +91,8 @@ public:
     int32_t OpenPort(const std::string& name, int32_t baud, int32_t parity, int32_t dataBits,
                      int32_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t options);
     void ClosePort();
-    void RefreshCommStatus();
+    // Adds the device's new line errors to LineErrors and returns the status.
+    platform::CommStatus RefreshCommStatus();
     uint32_t InputCount();
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
@@ -162,8 +163,10 @@ public:
     void CheckStatusAndTimers();
 
 protected:
-    // Closes the port and waits for every worker to end. The device layer's destructor
-    // calls it: the device operations must still exist while it runs.
+    // Closes the port and waits for every worker to end. Every concrete dispatcher
+    // class calls it first in its destructor: the workers call virtual operations, so
+    // they must have ended before any part of the object is destroyed. Calling it
+    // again does nothing.
     void Shutdown();
 
     // ---- device operations, implemented by the device layer ----
@@ -200,7 +203,7 @@ protected:
     // Asks the dispatcher worker for a pass now: room was made for bytes that the
     // driver still holds.
     virtual void RequestInputFill() {}
-    bool RunStatusChecks();                // false when a handler asked to close
+    bool RunStatusChecks(); // false when a handler asked to close
     void ClearStatusHits();
     void DrainAndSettle();
     int32_t WriteDeviceState(platform::DeviceState& state);

@@ -82,8 +82,8 @@ void TDispThread::Execute() {
     auto& d = dispatcher_;
     d.WorkerAck.Set();
     do {
-        const int woken = WaitAny({&d.ComEventReady, &d.InputSpace},
-                                  TOrvDeviceDispatcher::kDispatchPassMs);
+        const int woken =
+            WaitAny({&d.ComEventReady, &d.InputSpace}, TOrvDeviceDispatcher::kDispatchPassMs);
         const bool signalled = woken == 0;
         if (d.StopRequested)
             break;
@@ -163,7 +163,9 @@ bool TOrvDeviceDispatcher::EventsValid() const {
            OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid();
 }
 
-void TOrvDeviceDispatcher::RequestInputFill() { InputSpace.Set(); }
+void TOrvDeviceDispatcher::RequestInputFill() {
+    InputSpace.Set();
+}
 
 bool TOrvDeviceDispatcher::EventWorkerRunning() const {
     return comThread_ && comThread_->Running();

@@ -154,14 +154,17 @@ private:
 };
 
 // The platform flavours. Both run the same device layer over platform::CommDevice.
+// A class derived from either calls Shutdown() first in its destructor.
 class TOrvWin32Dispatcher : public TOrvDeviceDispatcher {
 public:
     using TOrvDeviceDispatcher::TOrvDeviceDispatcher;
+    ~TOrvWin32Dispatcher() override { Shutdown(); }
 };
 
 class TOrvPosixDispatcher : public TOrvDeviceDispatcher {
 public:
     using TOrvDeviceDispatcher::TOrvDeviceDispatcher;
+    ~TOrvPosixDispatcher() override { Shutdown(); }
 };
 
 } // namespace orvi

@@ -28,7 +28,6 @@ void ProcessOnePendingMessage() {
     bool quit = false;
     if (!platform::ProcessOneMessage(1, &quit) && quit)
         platform::SleepMs(1); // the quit stays queued for the thread's own loop
-
 }
 
 void SetPendingMessageProcessor(std::function<void()> processor) {

@@ -148,6 +148,20 @@ TEST_F(DataPathTest, PurgeOutputEndsABlockedWriteAndEmptiesTheRing) {
     EXPECT_EQ(got, marker);
 }
 
+TEST_F(DataPathTest, BlockTakeTakesAllAskedForOrNothing) {
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    const auto bytes = Pattern(30, 4);
+    pty.Write(bytes.data(), bytes.size());
+    ASSERT_TRUE(WaitFor([&] { return dispatcher.InputCount() == 30; }));
+    std::vector<uint8_t> got(40, 0);
+    EXPECT_EQ(dispatcher.TakeBlock(got.data(), 40), ecGetBlockFail);
+    EXPECT_EQ(dispatcher.InputCount(), 30u);
+    ASSERT_EQ(dispatcher.TakeBlock(got.data(), 30), ecOK);
+    got.resize(30);
+    EXPECT_EQ(got, bytes);
+    EXPECT_EQ(dispatcher.InputCount(), 0u);
+}
+
 TEST_F(DataPathTest, PurgeInputDiscardsWaitingBytes) {
     ASSERT_EQ(Open(dispatcher, pty), ecOK);
     const auto bytes = Pattern(300);

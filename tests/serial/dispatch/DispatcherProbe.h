@@ -8,6 +8,7 @@ namespace orvi::testing {
 class DispatcherProbe : public TOrvPosixDispatcher {
 public:
     DispatcherProbe() : TOrvPosixDispatcher(nullptr) {}
+    ~DispatcherProbe() override { Shutdown(); }
 
     using TOrvBaseDispatcher::AllocateRings;
     using TOrvBaseDispatcher::StopBitCode;
