@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test:
 #   1. the dispatcher and threading tests under ThreadSanitizer,
-#   2. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
+#   2. the libFuzzer targets of the serial stack, each for a bounded time,
+#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
 #      ctest's summary closes the output).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,16 @@ cmake -S . -B build/tsan -G Ninja -DORVI_SANITIZER=thread -DORVI_GUI=OFF -DORVI_
 cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir build/tsan -L threads -j "$jobs" --output-on-failure
+
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DORVI_FUZZ=ON >/dev/null
+cmake --build build/fuzz -j "$jobs"
+for fuzzer in MatchByteFuzz LogRingFuzz; do
+    corpus="build/fuzz/corpus/$fuzzer"
+    mkdir -p "$corpus"
+    echo "fuzzing $fuzzer for ${FUZZ_SECONDS:-20} s"
+    "build/fuzz/tests/fuzz/$fuzzer" -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=0 \
+        "$corpus" 2>build/fuzz/$fuzzer.log || { tail -40 build/fuzz/$fuzzer.log; exit 1; }
+done
 
 cmake -S . -B build/asan -G Ninja -DORVI_SANITIZER=address >/dev/null
 cmake --build build/asan -j "$jobs"

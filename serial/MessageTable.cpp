@@ -2,7 +2,7 @@
 
 #include "platform/SystemError.h"
 
-#include <array>
+#include <span>
 
 namespace orvi {
 
@@ -11,7 +11,7 @@ namespace {
 // Sorted by ascending magnitude. Texts of the modem, protocol, settings-file, fax and
 // telephony ranges cover the codes that map to exception classes; the serial paths of
 // this console produce none of them.
-constexpr std::array kTable{
+constexpr ErrorMessageEntry kEntries[] = {
     ErrorMessageEntry{0, "OK"},
     // File and device errors, by magnitude.
     ErrorMessageEntry{2, "File not found"},
@@ -315,6 +315,7 @@ constexpr std::array kTable{
     ErrorMessageEntry{15741, "XAUTH"},
     ErrorMessageEntry{15742, "CHARSET"},
 };
+constexpr std::span<const ErrorMessageEntry> kTable{kEntries};
 
 // Magnitude of a code without overflow for INT32_MIN.
 constexpr uint32_t Magnitude(int32_t code) {

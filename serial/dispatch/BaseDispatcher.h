@@ -144,7 +144,11 @@ public:
     int32_t Handle() const { return handle_; }
     TOrvDispatcherOwner* Owner() const { return owner_; }
     const std::string& DeviceName() const { return deviceName_; }
-    void SetDeviceName(const std::string& name) { deviceName_ = name; }
+    // The port name of the log's header, "COM5"; set by the component after creation.
+    void SetDeviceName(const std::string& name) {
+        deviceName_ = name;
+        traceLog_.SetDeviceName(name);
+    }
     bool IsOpen() const { return deviceOpen_.load(); }
 
     // ---- worker state (for the component's deferred close) ----

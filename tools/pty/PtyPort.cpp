@@ -58,6 +58,14 @@ std::string LinkPort(int n, const std::string& target) {
     return link;
 }
 
+// Adds COM<n> -> target to a folder the caller keeps.
+std::string LinkPortIn(const std::string& folder, int n, const std::string& target) {
+    const std::string link = folder + "/COM" + std::to_string(n);
+    if (symlink(target.c_str(), link.c_str()) != 0)
+        Throw("PtyPort: symlink " + link);
+    return link;
+}
+
 void UnlinkPort(int n, const std::string& link) {
     SharedFolder& f = Folder();
     std::lock_guard<std::mutex> lock(f.lock);
@@ -124,14 +132,18 @@ ssize_t ReadSome(int fd, void* data, size_t n, int ms) {
 
 } // namespace
 
-PtyPort::PtyPort(int comNumber) : comNumber_(comNumber) {
+PtyPort::PtyPort(int comNumber) : PtyPort(comNumber, std::string()) {}
+
+PtyPort::PtyPort(int comNumber, const std::string& folder)
+    : comNumber_(comNumber), folder_(folder) {
     if (comNumber <= 0)
         throw std::runtime_error("PtyPort: port numbers start at 1");
     master_ = OpenMaster(slavePath_);
     try {
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
         slave_ = OpenRawSlave(slavePath_);
-        linkPath_ = LinkPort(comNumber_, slavePath_);
+        linkPath_ = folder_.empty() ? LinkPort(comNumber_, slavePath_)
+                                    : LinkPortIn(folder_, comNumber_, slavePath_);
     } catch (...) {
         if (slave_ >= 0)
             close(slave_);
@@ -141,7 +153,10 @@ PtyPort::PtyPort(int comNumber) : comNumber_(comNumber) {
 }
 
 PtyPort::~PtyPort() {
-    UnlinkPort(comNumber_, linkPath_);
+    if (folder_.empty())
+        UnlinkPort(comNumber_, linkPath_);
+    else
+        unlink(linkPath_.c_str());
     CloseMaster();
     close(slave_);
 }
@@ -159,6 +174,8 @@ std::string PtyPort::SlavePath() const {
 }
 
 std::string PtyPort::OverrideDir() const {
+    if (!folder_.empty())
+        return folder_;
     std::lock_guard<std::mutex> lock(Folder().lock);
     return Folder().path;
 }

@@ -22,14 +22,18 @@ public:
     // platform::SetPortOverrideDir at it. Throws std::runtime_error when that fails or when
     // another live PtyPort has the same number.
     explicit PtyPort(int comNumber = 5);
-    ~PtyPort(); // removes the link and folder, closes fds
+    // The same, but links COM<comNumber> in `folder`, an existing folder that the caller
+    // keeps: only the link is created and removed, and the process's override folder is
+    // left as it is. An empty `folder` means the temporary folder above.
+    PtyPort(int comNumber, const std::string& folder);
+    ~PtyPort(); // removes the link (and a temporary folder), closes fds
     PtyPort(const PtyPort&) = delete;
     PtyPort& operator=(const PtyPort&) = delete;
 
     int ComNumber() const;
     std::string DeviceName() const; // "\\.\COM<n>"
     std::string SlavePath() const;
-    std::string OverrideDir() const;
+    std::string OverrideDir() const; // the folder holding the link
     int MasterFd() const;
     void Write(const void* data, size_t n);                // all of it, to the master
     size_t ReadExact(void* data, size_t n, int timeoutMs); // from the master; returns bytes got
@@ -41,6 +45,7 @@ private:
     int comNumber_;
     int master_ = -1;
     int slave_ = -1;
+    std::string folder_; // the caller's folder; empty for the shared temporary one
     std::string slavePath_;
     std::string linkPath_;
 };
