@@ -5,28 +5,35 @@
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
 #      ctest's summary closes the output).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/install-deps.sh
 
-jobs=$(nproc)
-export QT_QPA_PLATFORM=offscreen
+# The whole script is one function, read before it runs, so editing the file during
+# a run cannot change what the run does.
+main() {
+    cd "$(dirname "$0")/.."
+    scripts/install-deps.sh
 
-cmake -S . -B build/tsan -G Ninja -DORVI_SANITIZER=thread -DORVI_GUI=OFF -DORVI_BENCHMARKS=OFF >/dev/null
-cmake --build build/tsan -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir build/tsan -L threads -j "$jobs" --output-on-failure
+    jobs=$(nproc)
+    export QT_QPA_PLATFORM=offscreen
 
-cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DORVI_FUZZ=ON >/dev/null
-cmake --build build/fuzz -j "$jobs"
-for fuzzer in MatchByteFuzz LogRingFuzz; do
-    corpus="build/fuzz/corpus/$fuzzer"
-    mkdir -p "$corpus"
-    echo "fuzzing $fuzzer for ${FUZZ_SECONDS:-20} s"
-    "build/fuzz/tests/fuzz/$fuzzer" -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=0 \
-        "$corpus" 2>build/fuzz/$fuzzer.log || { tail -40 build/fuzz/$fuzzer.log; exit 1; }
-done
+    cmake -S . -B build/tsan -G Ninja -DORVI_SANITIZER=thread -DORVI_GUI=OFF -DORVI_BENCHMARKS=OFF >/dev/null
+    cmake --build build/tsan -j "$jobs"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        ctest --test-dir build/tsan -L threads -j "$jobs" --output-on-failure
 
-cmake -S . -B build/asan -G Ninja -DORVI_SANITIZER=address >/dev/null
-cmake --build build/asan -j "$jobs"
-ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
-    ctest --test-dir build/asan -j "$jobs" --output-on-failure
+    cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DORVI_FUZZ=ON >/dev/null
+    cmake --build build/fuzz -j "$jobs"
+    for fuzzer in MatchByteFuzz LogRingFuzz; do
+        corpus="build/fuzz/corpus/$fuzzer"
+        mkdir -p "$corpus"
+        echo "fuzzing $fuzzer for ${FUZZ_SECONDS:-20} s"
+        "build/fuzz/tests/fuzz/$fuzzer" -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=0 \
+            "$corpus" 2>build/fuzz/$fuzzer.log || { tail -40 build/fuzz/$fuzzer.log; exit 1; }
+    done
+
+    cmake -S . -B build/asan -G Ninja -DORVI_SANITIZER=address >/dev/null
+    cmake --build build/asan -j "$jobs"
+    ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+        ctest --test-dir build/asan -j "$jobs" --output-on-failure
+}
+
+main "$@"
