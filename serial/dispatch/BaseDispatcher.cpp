@@ -144,7 +144,7 @@ void TOrvBaseDispatcher::ReleasePort() {
 
 platform::CommStatus TOrvBaseDispatcher::RefreshCommStatus() {
     std::lock_guard lock(OutLock);
-    LineErrors_ |= DeviceStatus(CommStatus_) & lineerr::All;
+    LineErrors_ |= DeviceStatus(CommStatus_) & kLineErrorBits;
     return CommStatus_;
 }
 

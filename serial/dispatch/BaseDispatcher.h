@@ -45,15 +45,8 @@ namespace orvi {
 class TOrvBaseDispatcher;
 class TOrvDispatcherThread;
 
-// Bits of the accumulated line errors.
-namespace lineerr {
-constexpr uint32_t ReceiveOverflow = 0x01;
-constexpr uint32_t Overrun = 0x02;
-constexpr uint32_t Parity = 0x04;
-constexpr uint32_t Framing = 0x08;
-constexpr uint32_t Break = 0x10;
-constexpr uint32_t All = 0x1F;
-} // namespace lineerr
+// The accumulated line errors use the device's error bits (platform::ce).
+constexpr uint32_t kLineErrorBits = 0x1F;
 
 // Option bits given to OpenPort.
 namespace openopt {

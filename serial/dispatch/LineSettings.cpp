@@ -279,11 +279,11 @@ int32_t TOrvBaseDispatcher::TakeLineError() {
     static constexpr struct {
         uint32_t bit;
         int32_t code;
-    } kOrder[] = {{lineerr::ReceiveOverflow, 1},
-                  {lineerr::Overrun, 2},
-                  {lineerr::Parity, 3},
-                  {lineerr::Framing, 4},
-                  {lineerr::Break, 9}};
+    } kOrder[] = {{platform::ce::RxOver, 1},
+                  {platform::ce::Overrun, 2},
+                  {platform::ce::RxParity, 3},
+                  {platform::ce::Frame, 4},
+                  {platform::ce::Break, 9}};
     std::lock_guard lock(MainLock);
     const uint32_t errors = LineErrors_.load();
     for (const auto& entry : kOrder) {
@@ -297,7 +297,7 @@ int32_t TOrvBaseDispatcher::TakeLineError() {
 
 bool TOrvBaseDispatcher::TakeLineBreak() {
     std::lock_guard lock(MainLock);
-    return (LineErrors_.fetch_and(~lineerr::Break) & lineerr::Break) != 0;
+    return (LineErrors_.fetch_and(~platform::ce::Break) & platform::ce::Break) != 0;
 }
 
 void TOrvBaseDispatcher::SetRS485(bool on) {

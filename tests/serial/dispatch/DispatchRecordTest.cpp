@@ -136,8 +136,8 @@ TEST_F(DispatchRecordTest, SynchronisedHandlerRunsOnTheOwningThread) {
     SetOwningThreadRunner([&](const std::function<void()>& work) {
         intptr_t ignored;
         platform::SendMessageWithTimeout(runnerTarget.Handle(), 0x7F00,
-                                         reinterpret_cast<uintptr_t>(&work), 0,
-                                         platform::kInfinite, &ignored);
+                                         reinterpret_cast<uintptr_t>(&work), 0, platform::kInfinite,
+                                         &ignored);
     });
     std::atomic<bool> onOwner{false}, called{false};
     d.Triggers().AddEventHandler(

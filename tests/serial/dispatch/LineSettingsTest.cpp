@@ -131,11 +131,11 @@ TEST_F(LineSettingsTest, RingBetweenTwoReadsShowsAsTrailingEdgeBit) {
 
 TEST(LineStatusTest, LineErrorsAreReportedInOrderAndBreakSeparately) {
     DispatcherProbe probe;
-    probe.SetLineErrors(lineerr::Parity | lineerr::Break | lineerr::Framing);
+    probe.SetLineErrors(platform::ce::RxParity | platform::ce::Break | platform::ce::Frame);
     EXPECT_EQ(probe.TakeLineError(), 3);
-    EXPECT_EQ(probe.LineErrors(), lineerr::Break);
+    EXPECT_EQ(probe.LineErrors(), platform::ce::Break);
     EXPECT_EQ(probe.TakeLineError(), 9);
-    EXPECT_EQ(probe.LineErrors(), lineerr::Break) << "only the break report clears it";
+    EXPECT_EQ(probe.LineErrors(), platform::ce::Break) << "only the break report clears it";
     EXPECT_TRUE(probe.TakeLineBreak());
     EXPECT_FALSE(probe.TakeLineBreak());
     EXPECT_EQ(probe.TakeLineError(), 0);

@@ -227,8 +227,10 @@ TEST_F(TriggersTest, EachStatusTriggerTypeFiresWithItsValue) {
         uint32_t reported;
     } cases[] = {
         {stModem, 0x1010, 0}, // expects CTS on; a pty has it off
-        {stLine, lineerr::Parity, 0}, {stOutBuffFree, 100, 4096},
-        {stOutBuffUsed, 0, 0},        {stOutSent, 0, 0},
+        {stLine, platform::ce::RxParity, 0},
+        {stOutBuffFree, 100, 4096},
+        {stOutBuffUsed, 0, 0},
+        {stOutSent, 0, 0},
     };
     for (const auto& c : cases) {
         const int32_t handle = t.AddStatusTrigger(c.type);
@@ -236,7 +238,7 @@ TEST_F(TriggersTest, EachStatusTriggerTypeFiresWithItsValue) {
         EXPECT_EQ(uint32_t(handle) & 7, c.type);
         const size_t before = calls.Count();
         if (c.type == stLine)
-            d.SetLineErrors(lineerr::Parity);
+            d.SetLineErrors(platform::ce::RxParity);
         ASSERT_EQ(t.SetStatusTrigger(handle, c.value, true), ecOK);
         if (c.type == stOutSent) {
             const uint8_t byte = 1;
