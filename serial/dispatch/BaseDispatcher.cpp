@@ -289,6 +289,14 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
 }
 
 uint32_t TOrvBaseDispatcher::InputCount() {
+    // Whoever counts is waiting for bytes: take what the driver holds now instead of
+    // leaving it for the dispatcher worker's next pass, so a reply is seen as soon as
+    // it has arrived.
+    FillInputRing();
+    return WaitingCount();
+}
+
+uint32_t TOrvBaseDispatcher::WaitingCount() {
     std::lock_guard lock(InLock);
     const uint32_t waiting = InWaitingLocked();
     return PeekMode ? waiting - std::min(waiting, PeekCount) : waiting;

@@ -86,7 +86,11 @@ public:
     void ClosePort();
     // Adds the device's new line errors to LineErrors and returns the status.
     platform::CommStatus RefreshCommStatus();
+    // Bytes waiting to be taken (less those the current handler took in a dispatch);
+    // first moves into the ring what the driver already holds.
     uint32_t InputCount();
+    // The same without looking at the driver.
+    uint32_t WaitingCount();
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
     // Takes exactly `len` bytes, or none with -3005 when fewer are waiting.

@@ -373,7 +373,7 @@ bool TOrvTriggers::CheckDataTriggers() {
     }
     if (!anyMatched) {
         lastScanPos_ = pos;
-        const uint32_t waiting = d.InputCount();
+        const uint32_t waiting = d.WaitingCount();
         if (threshold == 0 || pos == lastAvailPos_ || waiting < uint32_t(threshold))
             return false;
         const bool result = NotifyAvail(waiting);
