@@ -29,9 +29,7 @@ TOrvDispatcherThread::~TOrvDispatcherThread() {
 }
 
 void TOrvDispatcherThread::Start() {
-    // Counted before the thread exists, so that nobody sees the dispatcher without
-    // workers while one is still starting.
-    dispatcher_.WorkerStarted();
+    // StartWorkers has counted this worker already.
     running_ = true;
     thread_ = std::thread([this] { Run(); });
 }
@@ -292,6 +290,13 @@ void TOrvDeviceDispatcher::StartWorkers() {
     comThread_ = std::make_unique<TComThread>(*this);
     dispThread_ = std::make_unique<TDispThread>(*this);
     outThread_ = std::make_unique<TOutThread>(*this);
+    // All three are counted before the first one runs. A worker that ends at once (the
+    // event worker, when the driver refuses the event wait) would otherwise bring the
+    // count to 0 while the others are still to start: WorkersActive would be cleared,
+    // every later stop would skip the workers, and the destructor would wait for them
+    // for ever.
+    for (size_t i = 0; i < Workers().size(); ++i)
+        WorkerStarted();
     for (TOrvDispatcherThread* worker : Workers()) {
         worker->Start();
         WorkerAck.Wait(kWorkerStartMs); // a time-out is not an error

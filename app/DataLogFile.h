@@ -1,0 +1,19 @@
+#pragma once
+// The platform part of the data log file: one backend per platform (DataLogFile_posix.cpp,
+// DataLogFile_win32.cpp). Each returns false and sets `reason` to the system's words on
+// failure.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvi::app::detail {
+
+// Opens `name` for writing, takes it exclusively, then empties it (in that order, so that a
+// file held by someone else is not emptied). Creates it when missing.
+bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string& reason);
+// Writes everything, retrying short writes.
+bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason);
+// Always releases the handle.
+bool CloseFileHandle(intptr_t handle, std::string& reason);
+
+} // namespace orvi::app::detail

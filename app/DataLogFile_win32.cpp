@@ -1,0 +1,61 @@
+#include "app/DataLogFile.h"
+
+#include "platform/SystemError.h"
+
+#include <windows.h>
+
+namespace orvi::app::detail {
+
+namespace {
+
+bool Fail(std::string& reason) {
+    reason = platform::SystemErrorText(GetLastError());
+    while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n'))
+        reason.pop_back();
+    return false;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+} // namespace
+
+bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string& reason) {
+    // No sharing: nobody else may open the file while the console holds it. CREATE_ALWAYS
+    // empties an existing file only once the open has succeeded.
+    HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return Fail(reason);
+    handle = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason) {
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = size > 0x10000000 ? 0x10000000 : DWORD(size);
+        if (!WriteFile(h, data, chunk, &written, nullptr))
+            return Fail(reason);
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return Fail(reason);
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool CloseFileHandle(intptr_t handle, std::string& reason) {
+    if (!CloseHandle(reinterpret_cast<HANDLE>(handle)))
+        return Fail(reason);
+    return true;
+}
+
+} // namespace orvi::app::detail
