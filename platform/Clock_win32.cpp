@@ -1,7 +1,9 @@
 #include "platform/Clock.h"
 
-#include <mmsystem.h>
+// mmsystem.h needs the types of windows.h.
 #include <windows.h>
+
+#include <mmsystem.h>
 
 namespace orvi::platform {
 

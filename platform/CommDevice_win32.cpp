@@ -4,6 +4,7 @@
 #include "platform/SystemError.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <windows.h>
@@ -35,6 +36,11 @@ public:
 private:
     HANDLE h_;
 };
+
+// How long a read may stay pending before it is cancelled (reads never wait for data).
+constexpr DWORD kReadWaitMs = 20;
+// How often Close cancels the I/O of calls that are still inside the device.
+constexpr int kCancelRepeatMs = 20;
 
 HANDLE NewManualEvent() {
     return CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -152,12 +158,16 @@ struct CommDevice::Impl {
         if (--users == 0)
             idle.notify_all();
     }
+    // A call that entered just before `closing` was set may start its I/O after a
+    // cancel went out; the cancel is therefore repeated until every call has left.
     void EndCalls() {
         std::unique_lock<std::mutex> lock(useLock);
         closing = true;
-        SetCommMask(device, 0);
-        CancelIoEx(device, nullptr);
-        idle.wait(lock, [this] { return users == 0; });
+        while (users > 0) {
+            SetCommMask(device, 0);
+            CancelIoEx(device, nullptr);
+            idle.wait_for(lock, std::chrono::milliseconds(kCancelRepeatMs));
+        }
         closing = false;
     }
     void CloseEvents() {
@@ -240,14 +250,21 @@ int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
         return -1;
     OVERLAPPED ov{};
     ov.hEvent = d.readDone;
+    ResetEvent(d.readDone);
     DWORD got = 0;
     if (ReadFile(d.device, buffer, count, &got, &ov))
         return int32_t(got);
     if (GetLastError() != ERROR_IO_PENDING)
         return -1;
-    if (!GetOverlappedResult(d.device, &ov, &got, TRUE))
+    // The read time-outs make the driver complete at once with what it holds, but a
+    // driver that keeps an empty read pending until data arrives (wine's serial driver
+    // does) would hold the caller here for good. The wait is bounded; a read still
+    // pending then is cancelled, and whatever it had transferred is returned.
+    if (WaitForSingleObject(d.readDone, kReadWaitMs) != WAIT_OBJECT_0)
+        CancelIoEx(d.device, &ov);
+    const bool done = GetOverlappedResult(d.device, &ov, &got, TRUE) != 0;
+    if (!done && GetLastError() != ERROR_OPERATION_ABORTED)
         return -1;
-    ResetEvent(d.readDone);
     return int32_t(got);
 }
 

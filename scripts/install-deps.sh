@@ -9,6 +9,7 @@ packages=(
     libgtest-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev
     fonts-dejavu-core xvfb xauth
+    g++-mingw-w64-x86-64 wine64 wine
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test:
 #   1. the dispatcher and threading tests under ThreadSanitizer,
 #   2. the libFuzzer targets of the serial stack, each for a bounded time,
-#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
+#   3. the serial stack cross-compiled for Windows, its tests under wine,
+#   4. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
 #      ctest's summary closes the output).
 set -euo pipefail
 
@@ -29,6 +30,9 @@ main() {
         "build/fuzz/tests/fuzz/$fuzzer" -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=0 \
             "$corpus" 2>build/fuzz/$fuzzer.log || { tail -40 build/fuzz/$fuzzer.log; exit 1; }
     done
+
+    # The serial stack built for Windows with mingw-w64, its tests run under wine.
+    JOBS="$jobs" scripts/wine-tests.sh
 
     cmake -S . -B build/asan -G Ninja -DORVI_SANITIZER=address >/dev/null
     cmake --build build/asan -j "$jobs"
