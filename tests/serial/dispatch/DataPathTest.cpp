@@ -196,8 +196,9 @@ TEST_F(DataPathTest, CloseWhileDataFlowsBothWays) {
     peer.join();
     fcntl(pty.MasterFd(), F_SETFL, flags);
     EXPECT_FALSE(dispatcher.IsOpen());
+    // A stopped worker reports its end a moment after it stops running.
+    EXPECT_TRUE(WaitFor([&] { return dispatcher.WorkerCount() == 0; }));
     EXPECT_FALSE(dispatcher.WorkersActive());
-    EXPECT_EQ(dispatcher.WorkerCount(), 0);
 }
 
 TEST_F(DataPathTest, UnplugEndsTheEventWaitWithoutSpinningAndTheCloseIsClean) {
@@ -215,7 +216,7 @@ TEST_F(DataPathTest, UnplugEndsTheEventWaitWithoutSpinningAndTheCloseIsClean) {
     uint8_t b;
     EXPECT_EQ(dispatcher.TakeByte(b), ecBufferIsEmpty); // the device fell silent
     dispatcher.ClosePort();
-    EXPECT_EQ(dispatcher.WorkerCount(), 0);
+    EXPECT_TRUE(WaitFor([&] { return dispatcher.WorkerCount() == 0; }));
 }
 
 TEST(DispatcherOpenTest, MissingPortFailsWithFileNotFound) {
@@ -272,7 +273,7 @@ TEST(DispatcherCyclesTest, RepeatedOpenCloseWithTrafficLeavesNothingBehind) {
             ASSERT_EQ(TakeBytes(dispatcher, 20), reply);
         }
         dispatcher.ClosePort();
-        ASSERT_EQ(dispatcher.WorkerCount(), 0);
+        ASSERT_TRUE(WaitFor([&] { return dispatcher.WorkerCount() == 0; }));
         pty.ReadAvailable(0);
     }
 }
