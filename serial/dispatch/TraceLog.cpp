@@ -231,11 +231,9 @@ std::string PadLeft(const std::string& text, std::size_t width) {
 
 // Milliseconds as seconds with three decimals, at least seven digits: 1234 -> 0001.234.
 std::string TimeText(uint32_t ms) {
-    std::array<char, 16> digits{};
-    std::snprintf(digits.data(), digits.size(), "%07u", unsigned(ms));
-    std::string text(digits.data());
-    text.insert(text.size() - 3, ".");
-    return text;
+    std::array<char, 20> text{};
+    std::snprintf(text.data(), text.size(), "%04u.%03u", unsigned(ms / 1000), unsigned(ms % 1000));
+    return text.data();
 }
 
 // Time, type, subtype and data in their columns; 44 characters for the known names.

@@ -187,7 +187,8 @@ int Replay(long lines, int stepMs) {
     for (size_t part = 0; part < 10 && !lateness.empty(); ++part) {
         const auto begin = lateness.begin() + long(part * lateness.size() / 10);
         const auto end = lateness.begin() + long((part + 1) * lateness.size() / 10);
-        tenths += " " + std::to_string(begin == end ? 0 : *std::max_element(begin, end));
+        tenths += ' ';
+        tenths += std::to_string(begin == end ? 0 : *std::max_element(begin, end));
     }
     std::sort(lateness.begin(), lateness.end());
     const auto at = [&](double q) {
