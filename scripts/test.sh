@@ -3,7 +3,9 @@
 #   1. the dispatcher and threading tests under ThreadSanitizer,
 #   2. the libFuzzer targets of the serial stack, each for a bounded time,
 #   3. the serial stack cross-compiled for Windows, its tests under wine,
-#   4. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
+#   4. the optimised build that the run command makes, with the benchmarks (some
+#      warnings only appear at -O3),
+#   5. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
 #      ctest's summary closes the output).
 set -euo pipefail
 
@@ -33,6 +35,10 @@ main() {
 
     # The serial stack built for Windows with mingw-w64, its tests run under wine.
     JOBS="$jobs" scripts/wine-tests.sh
+
+    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVI_TESTS=OFF \
+        -DORVI_BENCHMARKS=ON >/dev/null
+    cmake --build build/release -j "$jobs"
 
     cmake -S . -B build/asan -G Ninja -DORVI_SANITIZER=address >/dev/null
     cmake --build build/asan -j "$jobs"
