@@ -200,6 +200,7 @@ void TForm1::CreateComponents() {
     Timer1->setInterval(kTimerMs);
     file_timer = new QTimer(this);
     file_timer->setInterval(kTimerMs);
+    file_timer->setTimerType(Qt::PreciseTimer); // the replay keeps the recorded pace
 
     CPort = std::make_unique<TOrvComPort>(this);
     CPort->SetName("CPort");

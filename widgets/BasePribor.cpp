@@ -34,7 +34,7 @@ void TBasePribor::SetFaceColor(TColor& field, TColor value) {
     }
     field = value;
     FTableChanged = true;
-    repaint();
+    Repaint();
 }
 
 void TBasePribor::SetTableColor(TColor value) {
@@ -56,12 +56,12 @@ void TBasePribor::SetGridWidth(int value) {
     }
     FGridWidth = value;
     FTableChanged = true;
-    repaint();
+    Repaint();
 }
 
 void TBasePribor::FontChanged() {
     FTableChanged = true;
-    repaint();
+    Repaint();
 }
 
 bool TBasePribor::TableOutdated() const {
@@ -92,9 +92,33 @@ void TBasePribor::Paint(QPainter& /*canvas*/) {
     UpdateTable();
 }
 
-void TBasePribor::paintEvent(QPaintEvent* /*event*/) {
-    QPainter canvas(this);
+void TBasePribor::Repaint() {
+    FSurfaceCurrent = false;
+    if (!isVisible()) {
+        return;
+    }
+    PaintSurface();
+    update();
+}
+
+void TBasePribor::PaintSurface() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = size() * ratio;
+    if (FSurface.size() != pixels || FSurface.devicePixelRatio() != ratio) {
+        FSurface = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        FSurface.setDevicePixelRatio(ratio);
+        FSurface.fill(Qt::transparent);
+    }
+    QPainter canvas(&FSurface);
     Paint(canvas);
+    FSurfaceCurrent = true;
+}
+
+void TBasePribor::paintEvent(QPaintEvent* /*event*/) {
+    if (!FSurfaceCurrent || FSurface.size() != size() * devicePixelRatioF()) {
+        PaintSurface();
+    }
+    QPainter(this).drawImage(QPoint(0, 0), FSurface);
 }
 
 } // namespace orvi::widgets

@@ -4,11 +4,14 @@
 //    DrawTable into a cached picture, the table, and redrawn only when a property that the face
 //    shows has changed or the widget's size no longer matches the picture;
 //  - the derived class's Paint draws the cached face and the moving parts over it on every
-//    paint. Qt's backing store is the off-screen picture that reaches the screen in one step.
+//    paint, into the widget's surface, an off-screen picture that reaches the screen in one
+//    step.
 //
-// Every accepted property change repaints at once (QWidget::repaint): when the widget is
-// visible, Paint has run before the setter returns; when it is hidden the change shows at the
-// next ordinary paint.
+// Every accepted property change repaints at once (Repaint): when the widget is visible, Paint
+// has drawn the new state into the surface before the setter returns, and Qt puts the surface
+// on the screen at its next pass; when it is hidden the change shows at the next ordinary
+// paint. Presenting at the next pass rather than inside the setter keeps a burst of changes
+// (a replay catching up, say) from repainting the whole window once per change.
 //
 // Owned by its parent widget; lives on the GUI thread and is used only there, so no locking.
 #include "widgets/Colors.h"
@@ -73,11 +76,15 @@ protected:
     void FontChanged();
     // Marks the cached face outdated without repainting.
     void MarkTableChanged() { FTableChanged = true; }
+    // The immediate repaint: Paint runs now when the widget is visible.
+    void Repaint();
 
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void SetFaceColor(TColor& field, TColor value);
+    // Runs Paint into FSurface, sized to the widget.
+    void PaintSurface();
 
     TColor FTableColor;
     TColor FBackColor;
@@ -89,6 +96,8 @@ private:
     qreal FTableRatio = 1.0; // device pixels per widget pixel it was drawn for
     bool FTableChanged;
     TFont FFont;
+    QImage FSurface;              // the last Paint, as Qt is to show it
+    bool FSurfaceCurrent = false; // false when a change has not been painted into FSurface
 };
 
 } // namespace orvi::widgets

@@ -58,7 +58,7 @@ TGorizont::~TGorizont() = default;
 void TGorizont::SetIndicatorColor(TColor& field, TColor value) {
     if (value != field) {
         field = value;
-        repaint();
+        Repaint();
     }
 }
 
@@ -75,7 +75,7 @@ void TGorizont::SetGroundColor(TColor value) {
 void TGorizont::SetIndWidth(int value) {
     if (value != FIndWidth) {
         FIndWidth = value;
-        repaint();
+        Repaint();
     }
 }
 
@@ -84,7 +84,7 @@ void TGorizont::SetTangaj(double value) {
         return;
     }
     FTangaj = value;
-    repaint();
+    Repaint();
 }
 
 void TGorizont::SetKren(double value) {
@@ -92,7 +92,7 @@ void TGorizont::SetKren(double value) {
         return;
     }
     FKren = value;
-    repaint();
+    Repaint();
 }
 
 void TGorizont::SetKrenTangaj(double kren, double tangaj) {
@@ -104,7 +104,7 @@ void TGorizont::SetKrenTangaj(double kren, double tangaj) {
     }
     FKren = kren;
     FTangaj = tangaj;
-    repaint();
+    Repaint();
 }
 
 void TGorizont::SetSectors(int value) {
@@ -116,7 +116,7 @@ void TGorizont::SetSectors(int value) {
     }
     FSectors = value;
     MarkTableChanged();
-    repaint();
+    Repaint();
 }
 
 void TGorizont::SetRadius(double value) {
@@ -128,7 +128,7 @@ void TGorizont::SetRadius(double value) {
     }
     FRadius = value;
     MarkTableChanged();
-    repaint();
+    Repaint();
 }
 
 void TGorizont::SetShowSign(bool value) {
@@ -137,12 +137,12 @@ void TGorizont::SetShowSign(bool value) {
     }
     FShowSign = value;
     MarkTableChanged();
-    repaint();
+    Repaint();
 }
 
 void TGorizont::SetIndFont(const TFont& value) {
     FIndFont = value;
-    repaint();
+    Repaint();
 }
 
 QString TGorizont::ReadoutText() const {

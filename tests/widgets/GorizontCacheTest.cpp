@@ -44,6 +44,22 @@ TEST_F(GorizontCache, AttitudeChangesRepaintAtOnceWithoutRedrawingTheFace) {
     EXPECT_EQ(g.tables, 0);
 }
 
+TEST_F(GorizontCache, ABurstOfChangesIsPaintedOnceEachAndShownWithoutPaintingAgain) {
+    for (int i = 1; i <= 10; ++i) {
+        g.SetKrenTangaj(i * 7.0, -i * 2.0);
+    }
+    ASSERT_EQ(g.paints, 10);
+    QCoreApplication::processEvents();
+    const QImage shown = Render();
+    EXPECT_EQ(g.paints, 10); // the window takes the picture already painted
+
+    ProbeGorizont fresh;
+    ApplyMainWindowValues(fresh);
+    fresh.SetKrenTangaj(70.0, -20.0);
+    ASSERT_TRUE(ShowExposed(fresh));
+    EXPECT_EQ(shown, fresh.grab().toImage());
+}
+
 TEST_F(GorizontCache, MovingPartPropertiesRepaintWithoutRedrawingTheFace) {
     g.SetIndColor(clWhite);
     g.SetIndWidth(3);

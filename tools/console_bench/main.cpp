@@ -151,6 +151,7 @@ int Replay(long lines, int stepMs) {
     }
     TForm1 form;
     form.show();
+    PumpFor(500); // the window's first paints are not part of the replay
     form.FName->setText(QString::fromStdString(path));
     long shownCount = 0;
     int32_t worst = 0;
