@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev
-    fonts-dejavu-core xvfb xauth
+    fonts-dejavu-core fonts-liberation xvfb xauth
     g++-mingw-w64-x86-64 wine64 wine
 )
 

@@ -31,6 +31,17 @@ int PixelSizeForCell(const QFont& font, int cellHeight) {
     return std::max(1, MulDiv(cellHeight, kProbePixelSize, probeHeight));
 }
 
+// Windows face names the instruments and the console use, and faces of the same widths that
+// free systems carry. Qt tries them only when the named face itself is missing.
+void AddWindowsFaceSubstitutes() {
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
+    QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans")});
+}
+
 } // namespace
 
 TFont::TFont()
@@ -109,6 +120,8 @@ void TFont::Changed() {
 }
 
 QFont TFont::ToQFont() const {
+    static const bool substitutesAdded = (AddWindowsFaceSubstitutes(), true);
+    (void)substitutesAdded;
     QFont font(FName);
     font.setStyleHint(QFont::SansSerif);
     font.setBold(HasStyle(FStyle, TFontStyle::fsBold));

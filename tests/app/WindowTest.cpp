@@ -3,9 +3,13 @@
 #include "tests/app/ConsoleFixture.h"
 #include "widgets/Gorizont.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace orvi::app::test {
 namespace {
@@ -130,6 +134,32 @@ TEST_F(WindowTest, HorizonSettings) {
     EXPECT_EQ(g.IndFont().Color(), clWhite);
     EXPECT_EQ(g.IndFont().Charset(), RUSSIAN_CHARSET);
     EXPECT_EQ(g.Font().Color(), clWhite);
+}
+
+// Width the style leaves for a button's or check box's caption.
+int CaptionRoom(const QAbstractButton& b) {
+    QStyleOptionButton option;
+    option.initFrom(&b);
+    option.text = b.text();
+    const bool check = qobject_cast<const QCheckBox*>(&b) != nullptr;
+    return b.style()
+        ->subElementRect(check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents,
+                         &option, &b)
+        .width();
+}
+
+// The window's sizes are fixed, so a face wider than the designed one would cut captions off.
+TEST_F(WindowTest, CaptionsFitTheirControls) {
+    TForm1& f = MakeForm();
+    int checked = 0;
+    for (const QAbstractButton* b : f.findChildren<QAbstractButton*>()) {
+        if (b->text().isEmpty())
+            continue; // the edits' and lists' own buttons
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), CaptionRoom(*b))
+            << b->text().toStdString();
+        ++checked;
+    }
+    EXPECT_EQ(checked, 12);
 }
 
 TEST_F(WindowTest, FlashButtonIsHiddenWhenShown) {
