@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 #include <new>
 
 namespace orvi::app {
@@ -64,7 +65,18 @@ void ShowException(std::exception_ptr error) {
 }
 
 void InstallStandardErrorDisplay() {
-    SetApplicationExceptionDisplay([](std::exception_ptr error) { ShowException(error); });
+    SetApplicationExceptionDisplay([](std::exception_ptr error) {
+        QCoreApplication* const app = QCoreApplication::instance();
+        if (app == nullptr)
+            std::rethrow_exception(error); // no window to show it in: printed instead
+        if (QThread::currentThread() == app->thread()) {
+            ShowException(error);
+            return;
+        }
+        // A serial worker: boxes belong to the GUI thread, which shows it at its next pass.
+        QMetaObject::invokeMethod(
+            app, [error] { ShowException(error); }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace orvi::app

@@ -4,7 +4,7 @@
 // modal box captioned with the application's title; a test installs a capture instead, and
 // the boxes are then recorded, not shown.
 //
-// GUI thread only.
+// GUI thread only, except the installed display, which any thread may call.
 #include <QString>
 #include <exception>
 #include <functional>
@@ -42,7 +42,8 @@ QString WithFullStop(const QString& message);
 void ShowException(std::exception_ptr error);
 
 // Makes ShowException the display of exceptions that the serial component cannot hand to a
-// caller (raised inside its event window or while it loads).
+// caller (raised inside its event window, while it loads, or in a worker thread). One that
+// arrives on another thread is shown on the GUI thread at its next pass.
 void InstallStandardErrorDisplay();
 
 // Runs a handler; what it raises goes to the standard error display and the window stays

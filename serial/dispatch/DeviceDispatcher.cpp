@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/SystemError.h"
 #include "platform/Thread.h"
+#include "serial/ApplicationException.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
 #include "serial/dispatch/DispatcherHooks.h"
@@ -39,7 +40,7 @@ void TOrvDispatcherThread::Run() {
     try {
         Execute();
     } catch (...) {
-        ShowWorkerException(std::current_exception());
+        ShowApplicationException(std::current_exception());
     }
     running_ = false;
     dispatcher_.WorkerEnded(ReleasesPort());

@@ -3,7 +3,6 @@
 #include "platform/Clock.h"
 #include "platform/MessageTarget.h"
 
-#include <cstdio>
 #include <mutex>
 
 namespace orvi {
@@ -11,7 +10,6 @@ namespace orvi {
 namespace {
 std::mutex gHookLock;
 std::function<void()> gProcessor;
-std::function<void(std::exception_ptr)> gDisplay;
 std::function<void(const std::function<void()>&)> gRunner;
 
 template <class F> F Copy(const F& hook) {
@@ -45,25 +43,6 @@ void RunOnOwningThread(const std::function<void()>& work) {
 void SetOwningThreadRunner(std::function<void(const std::function<void()>&)> runner) {
     std::lock_guard lock(gHookLock);
     gRunner = std::move(runner);
-}
-
-void ShowWorkerException(std::exception_ptr error) {
-    if (auto display = Copy(gDisplay)) {
-        display(error);
-        return;
-    }
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "serial worker: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "serial worker: unknown exception\n");
-    }
-}
-
-void SetWorkerExceptionDisplay(std::function<void(std::exception_ptr)> display) {
-    std::lock_guard lock(gHookLock);
-    gDisplay = std::move(display);
 }
 
 } // namespace orvi

@@ -3,8 +3,9 @@
 // above (the component's event window, the application):
 //   - processing one pending message of the calling thread, used while the owner waits
 //     for workers that may be blocked sending a message to that thread;
-//   - showing an exception that escaped a worker thread.
-#include <exception>
+//   - running a synchronised handler on the owning thread.
+// An exception that escapes a worker goes to the application's exception display
+// (serial/ApplicationException.h).
 #include <functional>
 
 namespace orvi {
@@ -21,9 +22,5 @@ void SetPendingMessageProcessor(std::function<void()> processor);
 // calling thread.
 void RunOnOwningThread(const std::function<void()>& work);
 void SetOwningThreadRunner(std::function<void(const std::function<void()>&)> runner);
-
-// Shows an exception that escaped a worker. The default writes it to stderr.
-void ShowWorkerException(std::exception_ptr error);
-void SetWorkerExceptionDisplay(std::function<void(std::exception_ptr)> display);
 
 } // namespace orvi

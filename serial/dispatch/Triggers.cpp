@@ -541,9 +541,23 @@ bool TOrvTriggers::CallHandlers(uint32_t msg, uint32_t trigger, uint32_t value) 
     }
     const uint32_t param = value + uint32_t(d.Handle()) * 65536u;
 
-    const bool completed = CallList(events_, msg, trigger, param) &&
-                           CallList(procs_, msg, trigger, param) &&
-                           (!callWindows || CallList(windows_, msg, trigger, param));
+    bool completed = false;
+    try {
+        completed = CallList(events_, msg, trigger, param) &&
+                    CallList(procs_, msg, trigger, param) &&
+                    (!callWindows || CallList(windows_, msg, trigger, param));
+    } catch (...) {
+        // The handler's exception ends the dispatcher worker. End the dispatch as an abort
+        // does, so that takers consume again and a close is not deferred to a worker that
+        // no longer runs.
+        EndDispatch(false, peek, msg, trigger);
+        throw;
+    }
+    return EndDispatch(completed, peek, msg, trigger);
+}
+
+bool TOrvTriggers::EndDispatch(bool completed, bool peek, uint32_t msg, uint32_t trigger) {
+    auto& d = dispatcher_;
     bool result = completed;
     {
         std::lock_guard lock(d.InLock);

@@ -151,6 +151,9 @@ private:
 
     int32_t NextHandle(uint32_t type);
     template <class List> bool CallList(List& list, uint32_t msg, uint32_t trigger, uint32_t param);
+    // Advances the ring by what the handlers took (when the dispatch completed), leaves peek
+    // mode and the dispatch; the result CallHandlers returns.
+    bool EndDispatch(bool completed, bool peek, uint32_t msg, uint32_t trigger);
     bool CallOne(const EventHandler& h, uint32_t msg, uint32_t trigger, uint32_t param);
     bool CallOne(const ProcHandler& h, uint32_t msg, uint32_t trigger, uint32_t param);
     bool CallOne(const WindowHandler& h, uint32_t msg, uint32_t trigger, uint32_t param);

@@ -1,5 +1,6 @@
 // The main window without a device: layout, resizing, keyboard order, "Задать", "Имя по дате",
 // "Обзор" and the standard error display.
+#include "serial/ApplicationException.h"
 #include "tests/app/ConsoleFixture.h"
 #include "widgets/Gorizont.h"
 
@@ -10,6 +11,8 @@
 #include <QFileDialog>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QThread>
+#include <thread>
 
 namespace orvi::app::test {
 namespace {
@@ -320,6 +323,28 @@ TEST(ErrorDisplay, HandlersThatRaiseLeaveTheWindowUsable) {
     EXPECT_EQ(shown[0].Text, "broken.");
     EXPECT_EQ(shown[1].Text, "Unknown error.");
     EXPECT_EQ(shown[2].Text, "Out of memory.");
+}
+
+TEST(ErrorDisplay, AnExceptionFromASerialWorkerIsShownOnTheGuiThread) {
+    std::vector<TShownMessage> shown;
+    std::vector<bool> onGuiThread;
+    SetMessageCapture([&](const TShownMessage& m) {
+        shown.push_back(m);
+        onGuiThread.push_back(QThread::currentThread() == qApp->thread());
+    });
+    InstallStandardErrorDisplay();
+    std::thread worker(
+        [] { ShowApplicationException(std::make_exception_ptr(std::runtime_error("worker"))); });
+    worker.join();
+    EXPECT_TRUE(shown.empty());
+    QCoreApplication::processEvents();
+    SetApplicationExceptionDisplay(nullptr);
+    SetMessageCapture({});
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(onGuiThread[0]);
+    EXPECT_EQ(shown[0].Kind, TMessageKind::Error);
+    EXPECT_EQ(shown[0].Caption, ApplicationTitle());
+    EXPECT_EQ(shown[0].Text, "worker.");
 }
 
 } // namespace

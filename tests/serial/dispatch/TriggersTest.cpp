@@ -1,7 +1,9 @@
 // Triggers and the handler dispatch over a real pseudo-terminal: the peek protocol,
 // data-available notifications, byte-sequence matching, timers, status triggers,
 // handler removal and close from inside a handler, and snapshots.
+#include "serial/ApplicationException.h"
 #include "serial/ErrorCodes.h"
+#include "serial/Exceptions.h"
 #include "tests/serial/dispatch/DispatcherProbe.h"
 #include "tests/support/WaitFor.h"
 #include "tools/pty/PtyPort.h"
@@ -203,6 +205,35 @@ TEST_F(TriggersTest, HandlerThatClosesThePortAbortsTheDispatchAndTheWorkerReleas
     EXPECT_FALSE(d.WorkersActive());
     ASSERT_EQ(calls.Count(), 1u);
     EXPECT_EQ(calls.At(0).taken, "closer");
+}
+
+TEST_F(TriggersTest, AHandlerThatRaisesOnTheWorkerReachesTheExceptionDisplayAndEndsOnlyThatWorker) {
+    std::mutex lock;
+    std::vector<std::string> shown;
+    SetApplicationExceptionDisplay([&](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            std::lock_guard l(lock);
+            shown.push_back(e.what());
+        }
+    });
+    const int workers = d.WorkerCount();
+    d.Triggers().AddEventHandler([](uint32_t, uint32_t, uint32_t) { throw Exception("broken"); },
+                                 false);
+    d.Triggers().SetAvailThreshold(1);
+    Send("a");
+    const bool ended = WaitFor([&] { return d.WorkerCount() == workers - 1; });
+    SetApplicationExceptionDisplay(nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(shown, std::vector<std::string>{"broken"});
+    EXPECT_TRUE(d.WorkersActive()); // the device and output workers go on
+    EXPECT_FALSE(d.InDispatch());
+    EXPECT_EQ(Take(2), "a"); // consumed, not peeked: the dispatch ended with the worker
+    EXPECT_EQ(d.InputCount(), 0u);
+    d.ClosePort();
+    EXPECT_EQ(d.WorkerCount(), 0);
+    EXPECT_FALSE(d.WorkersActive());
 }
 
 TEST_F(TriggersTest, TimerTriggerFiresOnceAfterExpiry) {
