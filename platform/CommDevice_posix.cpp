@@ -1,5 +1,7 @@
 #include "platform/CommDevice.h"
 
+#include "platform/CallGate.h"
+
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
 #include "platform/Termios2_linux.h"
@@ -7,8 +9,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
@@ -27,6 +29,8 @@ namespace {
 constexpr int kUnreadRecheckMs = 10;
 // Pace of modem-line and line-error checks on drivers that report them.
 constexpr int kLinePollMs = 5;
+// Close wakes the calls in progress again at this pace until they have left.
+constexpr int kCloseWakeRepeatMs = 50;
 
 constexpr uint32_t kModemEvents = ev::Cts | ev::Dsr | ev::Rlsd | ev::Ring | ev::Ring9x;
 constexpr uint32_t kErrorEvents = ev::Err | ev::Break;
@@ -169,12 +173,9 @@ struct CommDevice::Impl {
     std::atomic<uint64_t> writeAborts{0};
     std::atomic<uint64_t> waitPasses{0};
 
-    // Close wakes the threads inside WaitEvent and Write and waits for them to leave
+    // WaitEvent and Write pass through it; Close wakes them and waits for them to leave
     // before the descriptor goes, so that none of them polls a closed (or reused) one.
-    std::mutex useLock;
-    std::condition_variable idle;
-    int users = 0;                    // guarded by useLock
-    std::atomic<bool> closing{false}; // written under useLock
+    CallGate gate;
 
     std::mutex rxLock;       // orders reads against the event wait's byte count
     uint32_t reportedIn = 0; // guarded by rxLock: unread bytes already reported as RxChar
@@ -193,57 +194,16 @@ struct CommDevice::Impl {
             SetLastError(syserr::InvalidHandle);
         return f;
     }
+    // The descriptor for a call that passed the gate, which keeps it open until the call
+    // ends; -1 with LastError set when the gate was shut.
+    int Fd(const CallGate::Call& call) const { return call.Entered() ? fd.load() : -1; }
 
-    // A blocking call in progress; Entered() is false when the device is not open.
-    class Call {
-    public:
-        explicit Call(Impl& d) : d_(d), entered_(d.Enter()) {}
-        ~Call() {
-            if (entered_)
-                d_.Leave();
-        }
-        Call(const Call&) = delete;
-        Call& operator=(const Call&) = delete;
-        bool Entered() const { return entered_; }
-
-    private:
-        Impl& d_;
-        bool entered_;
-    };
-
-    bool Enter();
-    void Leave();
-    void EndCalls();
     uint32_t Collect(uint32_t mask, uint32_t& unread, bool& ok);
     bool Block(uint32_t mask, uint32_t unread);
     uint32_t RxEvents(uint32_t& unread, bool& ok);
     uint32_t ModemEvents(bool& ok);
     uint32_t ErrorEvents();
 };
-
-bool CommDevice::Impl::Enter() {
-    std::lock_guard<std::mutex> lock(useLock);
-    if (fd.load() < 0 || closing) {
-        SetLastError(syserr::InvalidHandle);
-        return false;
-    }
-    ++users;
-    return true;
-}
-
-void CommDevice::Impl::Leave() {
-    std::lock_guard<std::mutex> lock(useLock);
-    if (--users == 0)
-        idle.notify_all();
-}
-
-void CommDevice::Impl::EndCalls() {
-    std::unique_lock<std::mutex> lock(useLock);
-    closing = true;
-    maskChanged.Set();
-    writeAborted.Set();
-    idle.wait(lock, [this] { return users == 0; });
-}
 
 CommDevice::CommDevice() : impl_(std::make_unique<Impl>()) {}
 
@@ -292,6 +252,7 @@ uint32_t CommDevice::Open(const std::string& name) {
     d.mask = 0;
     d.kept = TermiosToDeviceState(t, ReadBaudRate(fd.Get()), OpeningState());
     d.fd = fd.Release();
+    d.gate.Open();
     return syserr::Success;
 }
 
@@ -300,19 +261,24 @@ uint32_t CommDevice::Close() {
     const int fd = d.Fd();
     if (fd < 0)
         return syserr::InvalidHandle;
-    d.EndCalls();
+    d.gate.Shut(
+        [&d] {
+            d.maskChanged.Set();
+            d.writeAborted.Set();
+        },
+        std::chrono::milliseconds(kCloseWakeRepeatMs));
     // Without TIOCNXCL a pty could not be opened again.
     (void)ioctl(fd, TIOCNXCL);
     const int r = close(fd);
     const int err = errno;
     d.fd = -1;
-    d.closing = false;
     return r == 0 ? syserr::Success : ErrnoFailure(err);
 }
 
 int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
     Impl& d = *impl_;
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return -1;
     const size_t asked = count > uint32_t(INT32_MAX) ? size_t(INT32_MAX) : size_t(count);
@@ -337,10 +303,10 @@ int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
 IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& written, Event& abort) {
     Impl& d = *impl_;
     written = 0;
-    const Impl::Call call(d);
-    if (!call.Entered())
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
+    if (fd < 0)
         return IoResult::Failed;
-    const int fd = d.fd.load();
     const uint64_t aborts = d.writeAborts.load();
     while (written < count) {
         const ssize_t n = write(fd, data + written, count - written);
@@ -363,7 +329,7 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
             return IoResult::Aborted;
         if ((fds[2].revents & POLLIN) != 0)
             d.writeAborted.TryConsume();
-        if (d.writeAborts.load() != aborts || d.closing) {
+        if (d.writeAborts.load() != aborts || !d.gate.IsOpen()) {
             SetLastError(syserr::OperationAborted);
             return IoResult::Failed;
         }
@@ -377,7 +343,8 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
 
 bool CommDevice::SetEventMask(uint32_t mask) {
     Impl& d = *impl_;
-    if (d.Fd() < 0)
+    const CallGate::Call call(d.gate);
+    if (!call.Entered())
         return false;
     d.mask = mask;
     d.maskChanges.fetch_add(1);
@@ -466,14 +433,14 @@ bool CommDevice::Impl::Block(uint32_t m, uint32_t unread) {
 bool CommDevice::WaitEvent(uint32_t& eventWord) {
     Impl& d = *impl_;
     eventWord = 0;
-    const Impl::Call call(d);
+    const CallGate::Call call(d.gate);
     if (!call.Entered())
         return false;
     const uint64_t changes = d.maskChanges.load();
     for (;;) {
         d.waitPasses.fetch_add(1, std::memory_order_relaxed);
         const uint32_t m = d.mask.load();
-        if (d.closing) {
+        if (!d.gate.IsOpen()) {
             SetLastError(syserr::OperationAborted);
             return false;
         }
@@ -503,7 +470,8 @@ uint64_t CommDevice::WaitPasses() const {
 
 bool CommDevice::Purge(uint32_t flags) {
     Impl& d = *impl_;
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return false;
     if ((flags & purge::TxAbort) != 0) {
@@ -528,7 +496,8 @@ bool CommDevice::Purge(uint32_t flags) {
 uint32_t CommDevice::ClearError(CommStatus& status) {
     Impl& d = *impl_;
     status = CommStatus{};
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return 0;
     int inQue = 0;
@@ -550,7 +519,8 @@ uint32_t CommDevice::ClearError(CommStatus& status) {
 
 bool CommDevice::GetState(DeviceState& state) {
     Impl& d = *impl_;
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return false;
     termios t{};
@@ -565,7 +535,8 @@ bool CommDevice::GetState(DeviceState& state) {
 
 bool CommDevice::SetState(const DeviceState& state) {
     Impl& d = *impl_;
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return false;
     std::lock_guard<std::mutex> lock(d.stateLock);
@@ -602,7 +573,8 @@ bool CommDevice::SetState(const DeviceState& state) {
 
 bool CommDevice::Escape(uint32_t function) {
     Impl& d = *impl_;
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return false;
     struct LineRequest {
@@ -633,7 +605,8 @@ bool CommDevice::Escape(uint32_t function) {
 bool CommDevice::GetModemStatus(uint32_t& status) {
     Impl& d = *impl_;
     status = 0;
-    const int fd = d.Fd();
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
     if (fd < 0)
         return false;
     int lines = 0;

@@ -1,12 +1,12 @@
 #include "platform/CommDevice.h"
 
+#include "platform/CallGate.h"
+
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <windows.h>
 
 namespace orvi::platform {
@@ -121,55 +121,10 @@ struct CommDevice::Impl {
     HANDLE eventDone = nullptr; // manual reset, WaitEvent's overlapped record
     std::atomic<uint64_t> waitPasses{0};
 
-    // Close cancels the calls in progress and waits for them to leave before the
-    // handles and events go.
-    std::mutex useLock;
-    std::condition_variable idle;
-    int users = 0;        // guarded by useLock
-    bool closing = false; // guarded by useLock
+    // Read, Write and WaitEvent pass through it; Close cancels them and waits for them to
+    // leave before the handles and events go.
+    CallGate gate;
 
-    class Call {
-    public:
-        explicit Call(Impl& d) : d_(d), entered_(d.Enter()) {}
-        ~Call() {
-            if (entered_)
-                d_.Leave();
-        }
-        Call(const Call&) = delete;
-        Call& operator=(const Call&) = delete;
-        bool Entered() const { return entered_; }
-
-    private:
-        Impl& d_;
-        bool entered_;
-    };
-
-    bool Enter() {
-        std::lock_guard<std::mutex> lock(useLock);
-        if (device == nullptr || closing) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return false;
-        }
-        ++users;
-        return true;
-    }
-    void Leave() {
-        std::lock_guard<std::mutex> lock(useLock);
-        if (--users == 0)
-            idle.notify_all();
-    }
-    // A call that entered just before `closing` was set may start its I/O after a
-    // cancel went out; the cancel is therefore repeated until every call has left.
-    void EndCalls() {
-        std::unique_lock<std::mutex> lock(useLock);
-        closing = true;
-        while (users > 0) {
-            SetCommMask(device, 0);
-            CancelIoEx(device, nullptr);
-            idle.wait_for(lock, std::chrono::milliseconds(kCancelRepeatMs));
-        }
-        closing = false;
-    }
     void CloseEvents() {
         for (HANDLE* h : {&readDone, &writeDone, &eventDone}) {
             if (*h != nullptr)
@@ -227,6 +182,7 @@ uint32_t CommDevice::Open(const std::string& name) {
     d.writeDone = writeDone.Release();
     d.eventDone = eventDone.Release();
     d.device = device.Release();
+    d.gate.Open();
     return ERROR_SUCCESS;
 }
 
@@ -236,7 +192,12 @@ uint32_t CommDevice::Close() {
         SetLastError(ERROR_INVALID_HANDLE);
         return ERROR_INVALID_HANDLE;
     }
-    d.EndCalls();
+    d.gate.Shut(
+        [&d] {
+            SetCommMask(d.device, 0);
+            CancelIoEx(d.device, nullptr);
+        },
+        std::chrono::milliseconds(kCancelRepeatMs));
     d.CloseEvents();
     HANDLE device = d.device;
     d.device = nullptr;
@@ -245,7 +206,7 @@ uint32_t CommDevice::Close() {
 
 int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
     Impl& d = *impl_;
-    const Impl::Call call(d);
+    const CallGate::Call call(d.gate);
     if (!call.Entered())
         return -1;
     OVERLAPPED ov{};
@@ -289,7 +250,7 @@ IoResult FinishWrite(HANDLE device, OVERLAPPED& ov, DWORD& done, Event& abort) {
 IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& written, Event& abort) {
     Impl& d = *impl_;
     written = 0;
-    const Impl::Call call(d);
+    const CallGate::Call call(d.gate);
     if (!call.Entered())
         return IoResult::Failed;
     while (written < count) {
@@ -315,14 +276,27 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
     return IoResult::Done;
 }
 
+namespace {
+
+// Runs `use` on the device handle while a call holds the gate, so that Close cannot take
+// the handle away under it; false when the device is not open. The handle is read only
+// once the call has entered.
+template <class Use> bool WithDevice(CallGate& gate, const HANDLE& device, Use use) {
+    const CallGate::Call call(gate);
+    return call.Entered() && use(device);
+}
+
+} // namespace
+
 bool CommDevice::SetEventMask(uint32_t mask) {
-    return SetCommMask(impl_->device, mask) != 0;
+    return WithDevice(impl_->gate, impl_->device,
+                      [&](HANDLE h) { return SetCommMask(h, mask) != 0; });
 }
 
 bool CommDevice::WaitEvent(uint32_t& eventWord) {
     Impl& d = *impl_;
     eventWord = 0;
-    const Impl::Call call(d);
+    const CallGate::Call call(d.gate);
     if (!call.Entered())
         return false;
     d.waitPasses.fetch_add(1, std::memory_order_relaxed);
@@ -346,14 +320,16 @@ uint64_t CommDevice::WaitPasses() const {
 }
 
 bool CommDevice::Purge(uint32_t flags) {
-    return PurgeComm(impl_->device, flags) != 0;
+    return WithDevice(impl_->gate, impl_->device,
+                      [&](HANDLE h) { return PurgeComm(h, flags) != 0; });
 }
 
 uint32_t CommDevice::ClearError(CommStatus& status) {
     status = CommStatus{};
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!ClearCommError(impl_->device, &errors, &stat))
+    if (!WithDevice(impl_->gate, impl_->device,
+                    [&](HANDLE h) { return ClearCommError(h, &errors, &stat) != 0; }))
         return 0;
     status.InQue = stat.cbInQue;
     status.OutQue = stat.cbOutQue;
@@ -363,7 +339,7 @@ uint32_t CommDevice::ClearError(CommStatus& status) {
 bool CommDevice::GetState(DeviceState& state) {
     DCB d{};
     d.DCBlength = sizeof d;
-    if (!GetCommState(impl_->device, &d))
+    if (!WithDevice(impl_->gate, impl_->device, [&](HANDLE h) { return GetCommState(h, &d) != 0; }))
         return false;
     state = StateOfDcb(d);
     return true;
@@ -371,27 +347,32 @@ bool CommDevice::GetState(DeviceState& state) {
 
 bool CommDevice::SetState(const DeviceState& state) {
     // Start from the device's block so that fields without a counterpart stay as they are.
-    DCB d{};
-    d.DCBlength = sizeof d;
-    if (!GetCommState(impl_->device, &d))
-        return false;
-    StateToDcb(state, d);
-    return SetCommState(impl_->device, &d) != 0;
+    return WithDevice(impl_->gate, impl_->device, [&](HANDLE h) {
+        DCB d{};
+        d.DCBlength = sizeof d;
+        if (!GetCommState(h, &d))
+            return false;
+        StateToDcb(state, d);
+        return SetCommState(h, &d) != 0;
+    });
 }
 
 bool CommDevice::Escape(uint32_t function) {
-    return EscapeCommFunction(impl_->device, function) != 0;
+    return WithDevice(impl_->gate, impl_->device,
+                      [&](HANDLE h) { return EscapeCommFunction(h, function) != 0; });
 }
 
 bool CommDevice::GetModemStatus(uint32_t& status) {
     DWORD lines = 0;
-    const bool ok = GetCommModemStatus(impl_->device, &lines) != 0;
+    const bool ok = WithDevice(impl_->gate, impl_->device,
+                               [&](HANDLE h) { return GetCommModemStatus(h, &lines) != 0; });
     status = ok ? lines : 0;
     return ok;
 }
 
 bool CommDevice::SetupQueues(uint32_t inSize, uint32_t outSize) {
-    return SetupComm(impl_->device, inSize, outSize) != 0;
+    return WithDevice(impl_->gate, impl_->device,
+                      [&](HANDLE h) { return SetupComm(h, inSize, outSize) != 0; });
 }
 
 } // namespace orvi::platform

@@ -1,0 +1,83 @@
+#pragma once
+// The gate a communications device's blocking calls (Read, Write, WaitEvent, each on its own
+// thread) pass through, so that Close can refuse new calls and wait for those in progress to
+// leave before the device's handles go: none of them may use a closed, or reused, handle.
+//
+// Threads: every member may be called from any thread; lock_ guards users_ and the changes
+// of open_, which calls in progress may read without it to notice a close.
+#include "platform/SystemError.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace orvi::platform {
+
+class CallGate {
+public:
+    // A call in progress. Entered() is false, with the last error InvalidHandle, when the
+    // gate is shut.
+    class Call {
+    public:
+        explicit Call(CallGate& gate) : gate_(gate), entered_(gate.Enter()) {}
+        ~Call() {
+            if (entered_)
+                gate_.Leave();
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+        bool Entered() const { return entered_; }
+
+    private:
+        CallGate& gate_;
+        bool entered_;
+    };
+
+    // Lets calls in; the device has just been opened.
+    void Open() {
+        std::lock_guard<std::mutex> lock(lock_);
+        open_ = true;
+    }
+
+    // False from the start of Shut until the next Open: a call in progress that sees it
+    // false returns.
+    bool IsOpen() const { return open_.load(); }
+
+    // Refuses new calls and returns once every call in progress has left. `wake` makes the
+    // calls in progress return; it runs at once and, while calls remain, again every
+    // `repeat`, because a call that entered just before the gate shut may start its wait
+    // after the first wake.
+    template <class Wake> void Shut(Wake wake, std::chrono::milliseconds repeat) {
+        std::unique_lock<std::mutex> lock(lock_);
+        open_ = false;
+        while (users_ > 0) {
+            wake();
+            idle_.wait_for(lock, repeat);
+        }
+    }
+
+private:
+    bool Enter() {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (!open_) {
+            SetLastError(syserr::InvalidHandle);
+            return false;
+        }
+        ++users_;
+        return true;
+    }
+
+    void Leave() {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (--users_ == 0)
+            idle_.notify_all();
+    }
+
+    std::mutex lock_;
+    std::condition_variable idle_;
+    int users_ = 0;
+    std::atomic<bool> open_{false};
+};
+
+} // namespace orvi::platform
