@@ -7,7 +7,7 @@
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
 #include "serial/dispatch/DispatcherRegistry.h"
-#include "tests/win32/WineSupport.h"
+#include "tests/win32/ComPortPeers.h"
 
 #include <gtest/gtest.h>
 
@@ -26,16 +26,12 @@ struct Received {
     DWORD thread;
 };
 
-class Win32ComPortTest : public ::testing::Test {
+class Win32ComPortTest : public ComPortPeers {
 protected:
     void SetUp() override {
-        sim_ = PeerPort("ORVI_WINE_SIM_PORT");
-        echo_ = PeerPort("ORVI_WINE_ECHO_PORT");
-        missing_ = PeerPort("ORVI_WINE_MISSING_PORT");
-        if (sim_ == 0 || echo_ == 0 || missing_ == 0)
-            GTEST_SKIP() << SkipText("ORVI_WINE_SIM_PORT");
-        port_.SetAutoOpen(false);
-        port_.SetComNumber(uint16_t(sim_));
+        ComPortPeers::SetUp();
+        if (!IsSkipped())
+            port_.SetComNumber(uint16_t(sim_));
     }
 
     // Sends the housing request and takes the reply as it arrives.
@@ -47,9 +43,6 @@ protected:
             reply.push_back(port_.GetByte());
         return reply;
     }
-
-    int sim_ = 0, echo_ = 0, missing_ = 0;
-    TOrvComPort port_;
 };
 
 TEST_F(Win32ComPortTest, OpensByNumberAndExchangesWithTheDevice) {

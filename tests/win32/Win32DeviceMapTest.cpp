@@ -6,7 +6,7 @@
 #include "app/PortDiscovery.h"
 #include "platform/SerialDeviceMap.h"
 #include "serial/ComPort.h"
-#include "tests/win32/WineSupport.h"
+#include "tests/win32/ComPortPeers.h"
 
 #include <gtest/gtest.h>
 
@@ -87,20 +87,7 @@ private:
     std::map<int, std::string> saved_;
 };
 
-class Win32DeviceMapTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim_ = PeerPort("ORVI_WINE_SIM_PORT");
-        echo_ = PeerPort("ORVI_WINE_ECHO_PORT");
-        missing_ = PeerPort("ORVI_WINE_MISSING_PORT");
-        if (sim_ == 0 || echo_ == 0 || missing_ == 0)
-            GTEST_SKIP() << SkipText("ORVI_WINE_SIM_PORT");
-        port_.SetAutoOpen(false);
-    }
-
-    int sim_ = 0, echo_ = 0, missing_ = 0;
-    TOrvComPort port_;
-};
+using Win32DeviceMapTest = ComPortPeers;
 
 TEST_F(Win32DeviceMapTest, ValuesWrittenByTheTestScriptAreRead) {
     std::string value;
