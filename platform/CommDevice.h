@@ -6,9 +6,9 @@
 // Thread safety: one thread opens and closes the device. While it is open, the
 // dispatcher's workers call Read, Write, WaitEvent and the status calls concurrently;
 // SetEventMask(0) and an abort Event are the ways to end a blocked WaitEvent or Write
-// from another thread. Close ends a Write or WaitEvent in progress on another thread
-// (they fail) and waits for them to leave before the device goes; the other calls must
-// not overlap Close.
+// from another thread. Close may overlap any of them: it ends a Write or WaitEvent in
+// progress (they fail), waits for every call in progress to leave before the device goes,
+// and calls that start after it began fail with InvalidHandle.
 #include "platform/Event.h"
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "platform/CommDevice.h"
 
 #include "platform/CallGate.h"
-
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
 #include "platform/Termios2_linux.h"
@@ -173,8 +172,9 @@ struct CommDevice::Impl {
     std::atomic<uint64_t> writeAborts{0};
     std::atomic<uint64_t> waitPasses{0};
 
-    // WaitEvent and Write pass through it; Close wakes them and waits for them to leave
-    // before the descriptor goes, so that none of them polls a closed (or reused) one.
+    // Every call that uses the descriptor passes through it; Close wakes the waiting ones
+    // and lets the descriptor go only when all have left, so that none of them polls or
+    // reads a closed (or reused) one.
     CallGate gate;
 
     std::mutex rxLock;       // orders reads against the event wait's byte count

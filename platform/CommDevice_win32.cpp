@@ -1,7 +1,6 @@
 #include "platform/CommDevice.h"
 
 #include "platform/CallGate.h"
-
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
 
@@ -121,8 +120,8 @@ struct CommDevice::Impl {
     HANDLE eventDone = nullptr; // manual reset, WaitEvent's overlapped record
     std::atomic<uint64_t> waitPasses{0};
 
-    // Read, Write and WaitEvent pass through it; Close cancels them and waits for them to
-    // leave before the handles and events go.
+    // Every call that uses the handle passes through it; Close cancels the pending I/O and
+    // lets the handles and events go only when all calls have left.
     CallGate gate;
 
     void CloseEvents() {
