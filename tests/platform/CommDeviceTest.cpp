@@ -342,6 +342,33 @@ TEST_F(CommDeviceOnPty, CloseEndsBlockedWaitAndWriteFirst) {
     ASSERT_EQ(device.Open(pty.DeviceName()), syserr::Success) << "the port is free again";
 }
 
+TEST_F(CommDeviceOnPty, CloseWaitsForReadsAndQueriesOnOtherThreads) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> refused{0};
+    std::thread user([&] {
+        uint8_t buffer[64];
+        CommStatus status;
+        uint32_t lines = 0;
+        while (!stop) {
+            const int32_t n = device.Read(buffer, sizeof buffer);
+            if (n > 0)
+                ++reads;
+            else if (n < 0 && LastError() == syserr::InvalidHandle)
+                ++refused;
+            device.ClearError(status);
+            device.GetModemStatus(lines);
+        }
+    });
+    pty.Write("abc", 3);
+    ASSERT_TRUE(Eventually([&] { return reads > 0; }));
+    EXPECT_EQ(device.Close(), syserr::Success);
+    EXPECT_TRUE(Eventually([&] { return refused > 0; }));
+    stop = true;
+    user.join();
+    ASSERT_EQ(device.Open(pty.DeviceName()), syserr::Success);
+}
+
 struct UnplugCase {
     const char* name;
     bool unreadBytes;
