@@ -6,6 +6,8 @@
 #include "platform/SerialDeviceMap.h"
 #include "tests/support/WaitFor.h"
 
+#include "tests/tools/ByteHelpers.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,18 +21,9 @@ namespace {
 
 using orvi::testing::ConsoleEnd;
 using orvi::testing::WaitFor;
-using Bytes = std::vector<uint8_t>;
-
-template <class Frame> Bytes Of(const Frame& f) {
-    return Bytes(f.begin(), f.end());
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
+using test::Bytes;
+using test::Concat;
+using test::Of;
 
 class ManualClock final : public SimClock {
 public:

@@ -1,6 +1,8 @@
 #include "tools/simulator/FrameParser.h"
 #include "tools/simulator/Protocol.h"
 
+#include "tests/tools/ByteHelpers.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,18 +12,9 @@
 namespace orvi::sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <class Frame> Bytes Of(const Frame& f) {
-    return Bytes(f.begin(), f.end());
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
+using test::Bytes;
+using test::Concat;
+using test::Of;
 
 std::vector<RequestKind> FeedAll(FrameParser& parser, const Bytes& bytes) {
     return parser.Feed(bytes.data(), bytes.size());
