@@ -13,6 +13,9 @@ namespace orvi::app::detail {
 bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string& reason);
 // Writes everything, retrying short writes.
 bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason);
+// Cuts a disk file back to `size` bytes and puts the write position there; a handle that is
+// no disk file (a device) is left as it is.
+bool CutFileTo(intptr_t handle, uint64_t size, std::string& reason);
 // Always releases the handle.
 bool CloseFileHandle(intptr_t handle, std::string& reason);
 

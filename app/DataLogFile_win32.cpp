@@ -52,6 +52,17 @@ bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string
     return true;
 }
 
+bool CutFileTo(intptr_t handle, uint64_t size, std::string& reason) {
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    if (GetFileType(h) != FILE_TYPE_DISK)
+        return true;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(size);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
+        return Fail(reason);
+    return true;
+}
+
 bool CloseFileHandle(intptr_t handle, std::string& reason) {
     if (!CloseHandle(reinterpret_cast<HANDLE>(handle)))
         return Fail(reason);
