@@ -70,4 +70,8 @@ bool CloseFileHandle(intptr_t handle, std::string& reason) {
     return true;
 }
 
+std::FILE* OpenForReading(const std::string& name) {
+    return std::fopen(name.c_str(), "rb");
+}
+
 } // namespace orvi::app::detail
