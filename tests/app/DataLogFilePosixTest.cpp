@@ -6,9 +6,7 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -16,12 +14,7 @@
 namespace orvi::app {
 namespace {
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
+using testing::FileBytes;
 
 // Limits the size of files this process writes, as a full disk would, with SIGXFSZ ignored
 // so that a write past the limit fails with EFBIG; both are restored at the end of scope.

@@ -8,17 +8,11 @@
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace orvi::app {
 namespace {
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
+using testing::FileBytes;
 
 TEST(LogNumberText, GeneralFormWithPoint) {
     const struct {

@@ -1,8 +1,11 @@
 #pragma once
 // A temporary folder of its own for a test, without Qt (the console's core tests also run
-// on Windows): made new under the system's temporary folder, removed with what it holds.
+// on Windows): made new under the system's temporary folder, removed with what it holds;
+// and the bytes of a file, as they are on disk.
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -34,5 +37,12 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+inline std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
 
 } // namespace orvi::testing
