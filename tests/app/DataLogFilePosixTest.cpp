@@ -65,7 +65,8 @@ TEST(DataLogPosix, AFullDeviceIsReported) {
 // and nothing of the fourth, and once there is room again the next line follows them directly
 // (no gap of zero bytes).
 TEST(DataLogPosix, AFullDiskLeavesNoTornLine) {
-    const std::string line = "1402846 26.45 28.67 26.65 28.7 26.6 28.69 26.62 28.68 0.5 -0.25 7\r\n";
+    const std::string line =
+        "1402846 26.45 28.67 26.65 28.7 26.6 28.69 26.62 28.68 0.5 -0.25 7\r\n";
     const std::string whole = line + line + line;
     for (size_t room = 0; room < line.size(); ++room) {
         SCOPED_TRACE(room);

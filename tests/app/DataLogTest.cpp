@@ -121,9 +121,7 @@ TEST_F(DataLogFile, IsHeldExclusivelyAndNotEmptiedByASecondWriter) {
 }
 
 TEST_F(DataLogFile, CreationFailuresNameTheFile) {
-    const struct {
-        std::string name;
-    } cases[] = {{""}, {Path("missing/dir/x.txt")}, {dir.Path()}};
+    const struct { std::string name; } cases[] = {{""}, {Path("missing/dir/x.txt")}, {dir.Path()}};
     for (const auto& c : cases) {
         try {
             TDataLog log(c.name);

@@ -60,7 +60,8 @@ TEST(Win32DataLog, HeldWrittenThroughAndReadBackByTheReplay) {
 
     TDataLog log(path);
     HANDLE viewer = OpenFile(path, GENERIC_READ);
-    ASSERT_NE(viewer, INVALID_HANDLE_VALUE) << "a viewer may read the log, error " << GetLastError();
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE)
+        << "a viewer may read the log, error " << GetLastError();
     EXPECT_EQ(ReadAll(viewer), "") << "the existing file is emptied";
     EXPECT_THROW(TDataLog second(path), EInOutError);
     EXPECT_EQ(OpenFile(path, GENERIC_WRITE), INVALID_HANDLE_VALUE) << "another program's writer";
