@@ -82,8 +82,16 @@ void TDataLog::Write(const std::string& bytes) {
     if (!IsOpen())
         throw EInOutError("File \"" + fileName_ + "\" is not open", 0);
     std::string reason;
-    if (!detail::WriteWholeBlock(handle_, bytes.data(), bytes.size(), reason))
+    if (!detail::WriteWholeBlock(handle_, bytes.data(), bytes.size(), reason)) {
+        // Part of the line may have reached the file before the disk filled up: a replay
+        // would read that torn rest as a record with zeros. The file is cut back to the end
+        // of the last whole line, so a line is there whole or not at all.
+        std::string cutReason;
+        if (!detail::CutFileTo(handle_, size_, cutReason))
+            reason += ". The file may end in part of a line: " + cutReason;
         throw EInOutError("Cannot write to file \"" + fileName_ + "\". " + reason, 0);
+    }
+    size_ += bytes.size();
 }
 
 void TDataLog::Close() {

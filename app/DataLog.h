@@ -38,8 +38,9 @@ public:
     TDataLog(const TDataLog&) = delete;
     TDataLog& operator=(const TDataLog&) = delete;
 
-    // Writes all bytes at the end of the file. Throws orvi::EInOutError when they cannot all
-    // be written (a full disk); the file stays open.
+    // Writes all bytes (one line) at the end of the file, or none of them: when they cannot
+    // all be written (a full disk), the file is cut back to where it ended before, so that it
+    // never ends in part of a line, and orvi::EInOutError is thrown; the file stays open.
     void Write(const std::string& bytes);
     // Releases the file. Throws orvi::EInOutError when the system reports a failure; the file
     // is released in either case. Safe to call twice.
@@ -52,6 +53,7 @@ private:
     static constexpr intptr_t kNoHandle = -1;
     std::string fileName_;
     intptr_t handle_ = kNoHandle;
+    uint64_t size_ = 0; // bytes of the lines written whole
 };
 
 } // namespace orvi::app

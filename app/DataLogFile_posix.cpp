@@ -53,10 +53,25 @@ bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string
     return true;
 }
 
+bool CutFileTo(intptr_t handle, uint64_t size, std::string& reason) {
+    struct stat st {};
+    if (fstat(int(handle), &st) != 0)
+        return Fail(reason);
+    if (!S_ISREG(st.st_mode))
+        return true;
+    if (ftruncate(int(handle), off_t(size)) != 0 || lseek(int(handle), off_t(size), SEEK_SET) < 0)
+        return Fail(reason);
+    return true;
+}
+
 bool CloseFileHandle(intptr_t handle, std::string& reason) {
     if (close(int(handle)) != 0 && errno != EINTR)
         return Fail(reason);
     return true;
+}
+
+std::FILE* OpenForReading(const std::string& name) {
+    return std::fopen(name.c_str(), "rb");
 }
 
 } // namespace orvi::app::detail

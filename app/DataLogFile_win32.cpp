@@ -25,10 +25,12 @@ std::wstring Wide(const std::string& utf8) {
 } // namespace
 
 bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string& reason) {
-    // No sharing: nobody else may open the file while the console holds it. CREATE_ALWAYS
-    // empties an existing file only once the open has succeeded.
-    HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for reading only: nobody else may write, delete or take the file while the
+    // console holds it, but a viewer may follow the lines as they come (as on POSIX, where
+    // the lock keeps out writers only). CREATE_ALWAYS empties an existing file only once the
+    // open has succeeded, so a file held by someone else is left as it is.
+    HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return Fail(reason);
     handle = reinterpret_cast<intptr_t>(h);
@@ -52,10 +54,27 @@ bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string
     return true;
 }
 
+bool CutFileTo(intptr_t handle, uint64_t size, std::string& reason) {
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    if (GetFileType(h) != FILE_TYPE_DISK)
+        return true;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(size);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
+        return Fail(reason);
+    return true;
+}
+
 bool CloseFileHandle(intptr_t handle, std::string& reason) {
     if (!CloseHandle(reinterpret_cast<HANDLE>(handle)))
         return Fail(reason);
     return true;
+}
+
+// The C library's fopen takes the name in the ANSI code page, which cannot hold every name
+// the operator types (a Cyrillic one on a Western system): the wide name always can.
+std::FILE* OpenForReading(const std::string& name) {
+    return _wfopen(Wide(name).c_str(), L"rb");
 }
 
 } // namespace orvi::app::detail

@@ -1,5 +1,6 @@
 #include "app/LogReplay.h"
 
+#include "app/DataLogFile.h"
 #include "serial/Exceptions.h"
 
 #include <cerrno>
@@ -96,7 +97,7 @@ std::optional<double> ParseLogReal(const std::string& text) {
 }
 
 TLogReader::TLogReader(const std::string& fileName) : buffer_(kBufferSize) {
-    file_ = std::fopen(fileName.c_str(), "rb");
+    file_ = detail::OpenForReading(fileName);
     if (file_ == nullptr)
         throw EInOutError("Cannot open file \"" + fileName + "\". " + std::strerror(errno), errno);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The measuring device's protocol as the console sees it: the three fixed request frames,
 // the 20-byte replies and their decoding into the measurement record. Pure functions; the
-// exchanges themselves (send, wait, take) belong to the main window, which owns the port.
+// exchanges themselves (send, wait, take) are the main window's, which owns the port: they
+// are in SensorExchange.cpp.
 #include "app/MeasurementRecord.h"
 
 #include <array>

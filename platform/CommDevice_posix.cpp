@@ -334,7 +334,7 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
             return IoResult::Failed;
         }
         if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            SetLastError(syserr::DeviceNotConnected);
+            SetLastError(syserr::DeviceGone);
             return IoResult::Failed;
         }
     }
@@ -422,7 +422,7 @@ bool CommDevice::Impl::Block(uint32_t m, uint32_t unread) {
         return false;
     }
     if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        SetLastError(syserr::DeviceNotConnected);
+        SetLastError(syserr::DeviceGone);
         return false;
     }
     if ((fds[1].revents & POLLIN) != 0)

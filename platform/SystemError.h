@@ -22,7 +22,11 @@ constexpr uint32_t DiskFull = 112;
 constexpr uint32_t OperationAborted = 995;
 constexpr uint32_t IoIncomplete = 996;
 constexpr uint32_t IoPending = 997;
-constexpr uint32_t DeviceNotConnected = 1167;
+// A device that has gone away (an adapter pulled out, a terminal that hung up). Windows'
+// serial drivers fail the communications calls of an unplugged adapter with system errors
+// such as 22 or 31, which the error model shows in the system's words; the POSIX layer
+// reports a hang-up as 31, whose text tells the operator that the device no longer works.
+constexpr uint32_t DeviceGone = GenFailure;
 } // namespace syserr
 
 // The calling thread's last system error (GetLastError / SetLastError semantics).

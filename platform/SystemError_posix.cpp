@@ -84,8 +84,8 @@ uint32_t ErrorFromErrno(int err) {
     case ECANCELED:
     case EINTR:
         return syserr::OperationAborted;
-    case EIO:
-        return syserr::DeviceNotConnected;
+    case EIO: // what a hung-up terminal answers to every request
+        return syserr::DeviceGone;
     default:
         return syserr::GenFailure;
     }

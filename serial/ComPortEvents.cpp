@@ -1,12 +1,12 @@
 // The com port component's event delivery: the hidden event window that the
 // dispatcher's workers send trigger messages to, the events it fires on the owning
-// thread, the completion of a deferred close, the open/close notifications, and the
-// runner that executes synchronised dispatcher handlers on the owning thread.
+// thread, the completion of a deferred close and the open/close notifications. The runner
+// of synchronised dispatcher handlers is in OwningThreadRunner.cpp.
 #include "serial/ApplicationException.h"
 #include "serial/ComPort.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
-#include "serial/dispatch/DispatcherHooks.h"
+#include "serial/OwningThreadRunner.h"
 #include "serial/dispatch/DispatcherRegistry.h"
 
 #include <mutex>
@@ -14,9 +14,6 @@
 namespace orvi {
 
 namespace {
-
-// A private message of the owning-thread runner's target: run the closure in wParam.
-constexpr uint32_t kMsgRunClosure = 0x7E20;
 
 uint16_t LoWord(uintptr_t value) {
     return uint16_t(value & 0xFFFF);
@@ -40,65 +37,6 @@ template <class F> void Guarded(F step) {
         if (IsMainThread())
             ShowApplicationException(std::current_exception());
     }
-}
-
-// How many handler calls (event window messages, synchronised dispatcher handlers) are
-// running on this thread right now.
-thread_local int tHandlerDepth = 0;
-
-class HandlerCall {
-public:
-    HandlerCall() { ++tHandlerDepth; }
-    ~HandlerCall() { --tHandlerDepth; }
-    HandlerCall(const HandlerCall&) = delete;
-    HandlerCall& operator=(const HandlerCall&) = delete;
-};
-
-// One synchronised handler call, carried to the owning thread by a sent message.
-struct ClosureCall {
-    const std::function<void()>* Work;
-    std::exception_ptr Error;
-};
-
-intptr_t RunClosure(uint32_t msg, uintptr_t wParam, intptr_t) {
-    if (msg != kMsgRunClosure)
-        return 0;
-    auto* call = reinterpret_cast<ClosureCall*>(wParam);
-    const HandlerCall running;
-    try {
-        (*call->Work)();
-    } catch (...) {
-        call->Error = std::current_exception(); // raised again on the calling worker
-    }
-    return 0;
-}
-
-// The thread that opens the first port owns the dispatchers: synchronised handlers run
-// there, while the worker that called them waits. The target lives for the program.
-platform::MessageTarget* gClosureTarget = nullptr;
-
-void InstallOwningThreadRunner() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        gClosureTarget = new platform::MessageTarget(RunClosure);
-        const platform::WindowHandle target = gClosureTarget->Handle();
-        SetOwningThreadRunner([target](const std::function<void()>& work) {
-            if (platform::IsOwnedByCallingThread(target)) {
-                work();
-                return;
-            }
-            ClosureCall call{&work, nullptr};
-            // A target that is gone (its thread ended) cannot run it: run it here.
-            if (!platform::SendMessageWithTimeout(target, kMsgRunClosure,
-                                                  reinterpret_cast<uintptr_t>(&call), 0,
-                                                  platform::kInfinite, nullptr)) {
-                work();
-                return;
-            }
-            if (call.Error)
-                std::rethrow_exception(call.Error);
-        });
-    });
 }
 
 } // namespace
@@ -146,7 +84,7 @@ intptr_t TOrvCustomComPort::DeliverPortEvent(uint32_t msg, uintptr_t wParam, int
 }
 
 bool TOrvCustomComPort::InsideHandler() {
-    return tHandlerDepth > 0;
+    return HandlerCall::Running();
 }
 
 void TOrvCustomComPort::HandlePortMessage(TOrvBaseDispatcher& dispatcher, uint32_t msg,

@@ -1,7 +1,7 @@
 #include "serial/ComSelectForm.h"
 
 #include "serial/ComPort.h"
-#include "serial/CreateDispatcher.h"
+#include "serial/ComSelectProbe.h"
 
 #include <QComboBox>
 #include <QFrame>

@@ -1,6 +1,6 @@
 // Faults the console must survive: closing the window in the middle of an activity, a run
 // that fails to start after creating its data log, a poll interval of 0 or below, and an
-// error that ends a run.
+// error that ends a run, and an adapter pulled out.
 #include "tests/app/SimulatedDevice.h"
 
 #include <QCloseEvent>
@@ -159,6 +159,54 @@ TEST_F(FaultTest, APortThatGoesAwayStopsTheRunAndSaysWhy) {
     EXPECT_EQ(shown[0].Kind, TMessageKind::Error);
     EXPECT_EQ(shown[0].Text, "ie_NOpen - device not open.");
     EXPECT_EQ(f.StartButton->text(), "Старт");
+}
+
+// Pulling the adapter out is told in the system's words wherever the operator meets it: the
+// run in progress stops cleanly with every line written kept, and "Тест", "Открыть" and the
+// flash download afterwards say what is wrong too.
+TEST_F(FaultTest, AnUnplugIsToldInWords) {
+    const QString gone = "A device attached to the system is not functioning. ";
+    sim::Scenario s = sim::SteadyScenario();
+    s.answerFirst = 3;
+    TForm1& f = Start(s);
+    f.LogBox->setChecked(true);
+    f.FName->setText(QString::fromStdString(Path("unplug.txt")));
+    CountTicks(100, 1);
+    WhenThen unplug([&] { return device->Counters().housingRequests == 4 && f.PollBusy; },
+                    [&] { device->Unplug(); });
+    f.StartButton->click();
+    ASSERT_TRUE(PumpUntil([&] { return unplug.Done() && !f.Running; }));
+    ASSERT_EQ(Texts(), std::vector<QString>{gone});
+    EXPECT_EQ(shown[0].Kind, TMessageKind::Error);
+    EXPECT_FALSE(f.CPort->Open());
+    EXPECT_FALSE(f.OutputFile);
+    EXPECT_FALSE(f.PollBusy);
+    EXPECT_EQ(f.StartButton->text(), "Старт");
+    EXPECT_EQ(FileBytes(Path("unplug.txt")), "100 " + kSteadyFields + "\r\n101 " + kSteadyFields +
+                                                 "\r\n102 " + kSteadyFields + "\r\n");
+
+    shown.clear();
+    f.Test->click();
+    OpenByHand(f, 5);
+    f.StartFlashButtonClick();
+    EXPECT_EQ(Texts(), (std::vector<QString>{"ie_NOpen - device not open",
+                                             "ie_BadId - Specified comport doesn't exist.",
+                                             "Exception: Port not open!"}));
+
+    // Pulled out while the port is open: the download's first step meets the gone device.
+    form.reset();
+    device.reset();
+    TForm1& g = Start(sim::SteadyScenario());
+    g.FName->setText(QString::fromStdString(Path("flash.txt")));
+    OpenByHand(g, 5);
+    ASSERT_TRUE(g.CPort->Open());
+    device->Unplug();
+    shown.clear();
+    g.StartFlashButtonClick();
+    EXPECT_EQ(Texts(), std::vector<QString>{"Exception: " + gone});
+    EXPECT_FALSE(g.FlashReading);
+    EXPECT_EQ(g.StartFlashButton->text(), "Данные с флеш-памяти");
+    EXPECT_EQ(FileBytes(Path("flash.txt")), "");
 }
 
 } // namespace

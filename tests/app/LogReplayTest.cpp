@@ -2,8 +2,8 @@
 #include "app/LogReplay.h"
 #include "app/DataLog.h"
 #include "serial/Exceptions.h"
+#include "tests/support/TempDir.h"
 
-#include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -13,11 +13,11 @@ namespace {
 class LogReader : public ::testing::Test {
 protected:
     std::string Write(const std::string& bytes) {
-        const std::string path = dir.filePath("log.txt").toStdString();
+        const std::string path = dir.FilePath("log.txt");
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    QTemporaryDir dir;
+    testing::TempDir dir;
 };
 
 TEST(ParseLogNumbers, WholeNumbers) {
@@ -170,7 +170,7 @@ TEST_F(LogReader, LongTokensAreCutAtTheirLimit) {
 }
 
 TEST_F(LogReader, AMissingFileNamesItself) {
-    const std::string name = dir.filePath("none.txt").toStdString();
+    const std::string name = dir.FilePath("none.txt");
     try {
         TLogReader reader(name);
         FAIL();

@@ -189,6 +189,11 @@ void DeviceSimulator::Stop() {
         thread_.join();
 }
 
+void DeviceSimulator::Unplug() {
+    Stop();
+    pty_.CloseMaster();
+}
+
 void DeviceSimulator::Sync() {
     std::unique_lock<std::mutex> lock(lock_);
     const uint64_t ticket = ++syncRequested_;

@@ -69,6 +69,9 @@ public:
 
     // Ends the device thread; replies still queued are dropped. Safe to call twice.
     void Stop();
+    // Stops and closes the device end of the pty, as pulling the adapter out would: the
+    // port's side hangs up. The link stays until the simulator goes.
+    void Unplug();
 
     // Returns once the device thread has gone through its loop after this call: it has
     // read the clock anew, handed every reply due by then to the pty (as far as the pty

@@ -1,6 +1,7 @@
-#include "serial/CreateDispatcher.h"
+#include "serial/ComSelectProbe.h"
 
 #include "platform/PortNames.h"
+#include "serial/CreateDispatcher.h"
 #include "serial/ErrorCodes.h"
 
 namespace orvi {
