@@ -72,18 +72,17 @@ void TBasePribor::UpdateTable() {
     if (!TableOutdated()) {
         return;
     }
+    // Marked current and sized first, so that DrawTable sees a current face of the widget's
+    // size, and a mark it sets itself asks for another rebuild.
+    FTableChanged = false;
     const qreal ratio = devicePixelRatioF();
-    QImage table(size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    table.setDevicePixelRatio(ratio);
-    table.fill(Qt::transparent);
-    {
-        QPainter canvas(&table);
-        DrawTable(canvas);
-    }
-    FTableBitmap = std::move(table);
+    FTableBitmap = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    FTableBitmap.setDevicePixelRatio(ratio);
     FTableSize = size();
     FTableRatio = ratio;
-    FTableChanged = false;
+    FTableBitmap.fill(Qt::transparent);
+    QPainter canvas(&FTableBitmap);
+    DrawTable(canvas);
 }
 
 void TBasePribor::DrawTable(QPainter& /*canvas*/) {}
