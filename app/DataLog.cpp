@@ -73,8 +73,7 @@ std::string LogNumberText(double value) {
     const int exponent = DecimalExponent(value);
     if (exponent < kFixedFrom || exponent >= kFixedBelow)
         return TidyExponent(ToChars(value, std::chars_format::general, kDigits));
-    return WithoutTrailingZeros(
-        ToChars(value, std::chars_format::fixed, kDigits - 1 - exponent));
+    return WithoutTrailingZeros(ToChars(value, std::chars_format::fixed, kDigits - 1 - exponent));
 }
 
 std::string LogLine(const TMeasurementRecord& r) {

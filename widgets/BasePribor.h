@@ -99,8 +99,8 @@ private:
     TColor FGridColor;
     int FGridWidth;
     QImage FTableBitmap;
-    QSize FTableSize;        // FTableBitmap's size in widget pixels
-    qreal FTableRatio = 1.0; // device pixels per widget pixel it was drawn for
+    QSize FTableSize;         // FTableBitmap's size in widget pixels
+    qreal FTableRatio = 1.0;  // device pixels per widget pixel it was drawn for
     qint64 FTablePalette = 0; // cache key of the application palette it was drawn with
     bool FTableChanged;
     TFont FFont;

@@ -387,8 +387,8 @@ TEST_F(ComPortTest, SizeAboveTheLimitOverTheStoredLimitRestartsTheTraceOrLog) {
         uint32_t limit;
         const char* marker; // written once per frame sent
     } cases[] = {
-        {"ORVI.TRC", &TOrvComPort::SetTraceSize, &TOrvComPort::TraceSize,
-         &TOrvComPort::SetTracing, 4000000, "Transmit: "},
+        {"ORVI.TRC", &TOrvComPort::SetTraceSize, &TOrvComPort::TraceSize, &TOrvComPort::SetTracing,
+         4000000, "Transmit: "},
         {"ORVI.LOG", &TOrvComPort::SetLogSize, &TOrvComPort::LogSize, &TOrvComPort::SetLogging,
          16000000, "WriteCom"},
     };

@@ -4,9 +4,9 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QPalette>
 #include <QScreen>
-#include <QLocale>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
