@@ -96,30 +96,28 @@ private:
         return bytes_.substr(start, at_ - start);
     }
 
-    int32_t Integer(bool& failed) {
-        const std::string text = Next(kIntegerLimit);
+    // The next number by `parse`, checked by `check` when it converts; 0 when it does not.
+    template <typename T>
+    T Number(size_t limit, std::optional<T> (*parse)(const std::string&),
+             void (*check)(const std::string&, T), bool& failed) {
+        const std::string text = Next(limit);
         if (text.empty())
             return 0;
-        const std::optional<int32_t> value = orvi::app::ParseLogInteger(text);
+        const std::optional<T> value = parse(text);
         if (!value) {
             failed = true;
             return 0;
         }
-        CheckInteger(text, *value);
+        check(text, *value);
         return *value;
     }
 
+    int32_t Integer(bool& failed) {
+        return Number(kIntegerLimit, orvi::app::ParseLogInteger, CheckInteger, failed);
+    }
+
     double Real(bool& failed) {
-        const std::string text = Next(kRealLimit);
-        if (text.empty())
-            return 0;
-        const std::optional<double> value = orvi::app::ParseLogReal(text);
-        if (!value) {
-            failed = true;
-            return 0;
-        }
-        CheckReal(text, *value);
-        return *value;
+        return Number(kRealLimit, orvi::app::ParseLogReal, CheckReal, failed);
     }
 
     std::string bytes_;
