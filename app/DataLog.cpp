@@ -10,6 +10,37 @@ namespace orvi::app {
 
 namespace {
 
+constexpr int kDigits = 15; // significant digits of a number in the log
+// Decimal exponents written without exponent form: 0.00001 up to below 1E15.
+constexpr int kFixedFrom = -5;
+constexpr int kFixedBelow = 15;
+
+std::string ToChars(double value, std::chars_format format, int precision) {
+    char buffer[48];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
+    return std::string(buffer, result.ptr);
+}
+
+// The exponent of the value's first significant digit once rounded to kDigits digits.
+int DecimalExponent(double value) {
+    const std::string text = ToChars(value, std::chars_format::scientific, kDigits - 1);
+    const size_t e = text.find('e');
+    const size_t digits = e + (text[e + 1] == '+' ? 2 : 1);
+    int exponent = 0;
+    std::from_chars(text.data() + digits, text.data() + text.size(), exponent);
+    return exponent;
+}
+
+// "0.000050000" -> "0.00005", "26.000" -> "26".
+std::string WithoutTrailingZeros(std::string text) {
+    if (text.find('.') == std::string::npos)
+        return text;
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
 // "1.5e-06" -> "1.5E-6", "1e+15" -> "1E15".
 std::string TidyExponent(const std::string& text) {
     const size_t e = text.find('e');
@@ -37,12 +68,12 @@ std::string LogNumberText(double value) {
         return value > 0 ? "INF" : "-INF";
     if (value == 0)
         return "0"; // also for -0, which is not negative
-    char buffer[40];
-    // to_chars ignores the locale: "." whatever the operator's settings.
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    const std::string text(buffer, result.ptr);
-    return TidyExponent(text);
+    // to_chars ignores the locale: "." whatever the operator's settings. The choice of form
+    // is made on the value rounded to 15 digits, so 9.999999999999999E-6 reads "0.00001".
+    const int exponent = DecimalExponent(value);
+    if (exponent < kFixedFrom || exponent >= kFixedBelow)
+        return TidyExponent(ToChars(value, std::chars_format::general, kDigits));
+    return WithoutTrailingZeros(ToChars(value, std::chars_format::fixed, kDigits - 1 - exponent));
 }
 
 std::string LogLine(const TMeasurementRecord& r) {

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSettings>
 #include <QTimer>
 
 namespace orvi::app {
@@ -26,6 +27,19 @@ constexpr int kTimerMs = 10;
 
 const QColor kGray(128, 128, 128);
 const QColor kMaroon(128, 0, 0);
+
+// Qt's own dialogs keep their state in QtProject.conf in the user's configuration folder (the
+// file dialog: its history, last folder and view) and read it back at the next start. The
+// console keeps no settings between runs, so Qt's settings go to a folder that cannot exist:
+// nothing is read and nothing is written, for the whole program. (Where the native format is
+// the Windows registry this does not reach it.)
+void KeepNoSettings() {
+    const QString nowhere = QStringLiteral("/dev/null/orvi-keeps-no-settings");
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, nowhere);
+        QSettings::setPath(format, QSettings::SystemScope, nowhere);
+    }
+}
 
 QFont WindowFont() {
     return TFont().ToQFont(); // "MS Sans Serif", 11 pixels
@@ -193,6 +207,7 @@ void TForm1::CreateHorizon() {
 }
 
 void TForm1::CreateComponents() {
+    KeepNoSettings(); // before the file dialog reads them
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);

@@ -460,11 +460,12 @@ void TOrvCustomComPort::ApplyLog(TTraceLogState value) {
     }
 }
 
+// The written value is compared before it is limited: writing 5000000 over a stored 4000000
+// still restarts a running trace.
 void TOrvCustomComPort::SetTraceSize(uint32_t value) {
-    value = std::min(value, kMaxTraceSize);
     if (value == traceSize_)
         return;
-    traceSize_ = value;
+    traceSize_ = std::min(value, kMaxTraceSize);
     if (!IsOpenState() || !Running(tracing_))
         return;
     // A running trace restarts with the new size; a paused one ends.
@@ -475,10 +476,9 @@ void TOrvCustomComPort::SetTraceSize(uint32_t value) {
 }
 
 void TOrvCustomComPort::SetLogSize(uint32_t value) {
-    value = std::min(value, kMaxLogSize);
     if (value == logSize_)
         return;
-    logSize_ = value;
+    logSize_ = std::min(value, kMaxLogSize);
     if (!IsOpenState() || !Running(logging_))
         return;
     const TTraceLogState previous = logging_;

@@ -1,6 +1,8 @@
 #include "widgets/BasePribor.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPalette>
 
 namespace orvi::widgets {
 
@@ -10,6 +12,11 @@ constexpr int kMinSide = 25;
 constexpr int kDefaultSide = 100;
 constexpr int kMinGridWidth = 1;
 constexpr int kMaxGridWidth = 10;
+
+// Changes whenever the application palette, and with it a system colour, changes.
+qint64 PaletteKey() {
+    return QGuiApplication::palette().cacheKey();
+}
 
 } // namespace
 
@@ -65,25 +72,26 @@ void TBasePribor::FontChanged() {
 }
 
 bool TBasePribor::TableOutdated() const {
-    return FTableChanged || FTableSize != size() || FTableRatio != devicePixelRatioF();
+    return FTableChanged || FTableSize != size() || FTableRatio != devicePixelRatioF() ||
+           FTablePalette != PaletteKey();
 }
 
 void TBasePribor::UpdateTable() {
     if (!TableOutdated()) {
         return;
     }
+    // Marked current and sized first, so that DrawTable sees a current face of the widget's
+    // size, and a mark it sets itself asks for another rebuild.
+    FTableChanged = false;
     const qreal ratio = devicePixelRatioF();
-    QImage table(size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    table.setDevicePixelRatio(ratio);
-    table.fill(Qt::transparent);
-    {
-        QPainter canvas(&table);
-        DrawTable(canvas);
-    }
-    FTableBitmap = std::move(table);
+    FTableBitmap = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    FTableBitmap.setDevicePixelRatio(ratio);
     FTableSize = size();
     FTableRatio = ratio;
-    FTableChanged = false;
+    FTablePalette = PaletteKey();
+    FTableBitmap.fill(Qt::transparent);
+    QPainter canvas(&FTableBitmap);
+    DrawTable(canvas);
 }
 
 void TBasePribor::DrawTable(QPainter& /*canvas*/) {}
@@ -109,13 +117,19 @@ void TBasePribor::PaintSurface() {
         FSurface.setDevicePixelRatio(ratio);
         FSurface.fill(Qt::transparent);
     }
+    FSurfacePalette = PaletteKey();
     QPainter canvas(&FSurface);
     Paint(canvas);
     FSurfaceCurrent = true;
 }
 
+bool TBasePribor::PaintInputsChanged() const {
+    return FSurfacePalette != PaletteKey();
+}
+
 void TBasePribor::paintEvent(QPaintEvent* /*event*/) {
-    if (!FSurfaceCurrent || FSurface.size() != size() * devicePixelRatioF()) {
+    if (!FSurfaceCurrent || FSurface.size() != size() * devicePixelRatioF() || TableOutdated() ||
+        PaintInputsChanged()) {
         PaintSurface();
     }
     QPainter(this).drawImage(QPoint(0, 0), FSurface);

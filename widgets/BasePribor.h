@@ -11,7 +11,10 @@
 // has drawn the new state into the surface before the setter returns, and Qt puts the surface
 // on the screen at its next pass; when it is hidden the change shows at the next ordinary
 // paint. Presenting at the next pass rather than inside the setter keeps a burst of changes
-// (a replay catching up, say) from repainting the whole window once per change.
+// (a replay catching up, say) from repainting the whole window once per change. A paint event
+// presents that surface as it is unless something Paint reads has changed without telling the
+// widget (a font changed in place, the palette behind system colours, the regional settings:
+// PaintInputsChanged); then it paints afresh, so such a change shows at the next ordinary paint.
 //
 // Owned by its parent widget; lives on the GUI thread and is used only there, so no locking.
 #include "widgets/Colors.h"
@@ -78,6 +81,10 @@ protected:
     void MarkTableChanged() { FTableChanged = true; }
     // The immediate repaint: Paint runs now when the widget is visible.
     void Repaint();
+    // Whether something that Paint reads has changed since the last Paint without a notification.
+    // Here: the application palette, which gives the system colours. A derived class that reads
+    // more adds its own checks to this one.
+    virtual bool PaintInputsChanged() const;
 
     void paintEvent(QPaintEvent* event) override;
 
@@ -92,12 +99,14 @@ private:
     TColor FGridColor;
     int FGridWidth;
     QImage FTableBitmap;
-    QSize FTableSize;        // FTableBitmap's size in widget pixels
-    qreal FTableRatio = 1.0; // device pixels per widget pixel it was drawn for
+    QSize FTableSize;         // FTableBitmap's size in widget pixels
+    qreal FTableRatio = 1.0;  // device pixels per widget pixel it was drawn for
+    qint64 FTablePalette = 0; // cache key of the application palette it was drawn with
     bool FTableChanged;
     TFont FFont;
     QImage FSurface;              // the last Paint, as Qt is to show it
     bool FSurfaceCurrent = false; // false when a change has not been painted into FSurface
+    qint64 FSurfacePalette = 0;   // cache key of the application palette FSurface was painted with
 };
 
 } // namespace orvi::widgets

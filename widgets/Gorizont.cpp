@@ -157,6 +157,11 @@ void TGorizont::resizeEvent(QResizeEvent* event) {
     }
 }
 
+bool TGorizont::PaintInputsChanged() const {
+    return TBasePribor::PaintInputsChanged() || !(FIndFont == FPaintedIndFont) ||
+           ReadoutText() != FPaintedReadout;
+}
+
 void TGorizont::Paint(QPainter& canvas) {
     TBasePribor::Paint(canvas);
     DrawHorizon(canvas);
@@ -249,6 +254,8 @@ void TGorizont::DrawSkyAndGround(QPainter& canvas, const HorizonLayout& hz) {
 // The reference diameter, the roll pointer and the pitch read-out turned by the roll.
 void TGorizont::DrawReadout(QPainter& canvas, const HorizonLayout& hz) {
     const QString text = ReadoutText();
+    FPaintedIndFont = FIndFont;
+    FPaintedReadout = text;
     canvas.setFont(FIndFont.ToQFont());
     const ReadoutLayout ro = LayoutReadout(hz, FKren, Measure(canvas.fontMetrics(), text));
 

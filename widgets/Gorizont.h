@@ -79,6 +79,9 @@ protected:
     void DrawHorizon(QPainter& canvas);
     // Keeps the widget square with side Width.
     void resizeEvent(QResizeEvent* event) override;
+    // Also true when IndFont was changed in place or the read-out text (the regional decimal
+    // separator) differs from what the last paint showed.
+    bool PaintInputsChanged() const override;
 
 private:
     void SetIndicatorColor(TColor& field, TColor value);
@@ -96,6 +99,9 @@ private:
     double FRadius;
     bool FShowSign;
     TFont FIndFont;
+    // The read-out as the last paint drew it: its font and text.
+    TFont FPaintedIndFont;
+    QString FPaintedReadout;
     // The bezel ring does not move, so it is drawn with the face into this transparent overlay
     // and composited last, where the drawing order puts it.
     QImage FBezelBitmap;

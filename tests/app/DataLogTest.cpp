@@ -33,9 +33,19 @@ TEST(LogNumberText, GeneralFormWithPoint) {
         {-32768 * 0.02, "-655.36"},
         {0.1 + 0.2, "0.3"},
         {123456789012345.0, "123456789012345"},
+        // Exponent form from 1E15 up and below 0.00001, judged on the rounded digits.
+        {999999999999999.0, "999999999999999"},
+        {999999999999999.9, "1E15"},
         {1e15, "1E15"},
         {-2.5e16, "-2.5E16"},
-        {0.00001, "1E-5"},
+        {0.00001, "0.00001"},
+        {-0.00001, "-0.00001"},
+        {0.00005, "0.00005"},
+        {0.000099, "0.000099"},
+        {0.0000123456789012345, "0.0000123456789012345"},
+        {std::nextafter(0.00001, 0.0), "0.00001"},
+        {0.000009, "9E-6"},
+        {0.0000099999999999, "9.9999999999E-6"},
         {0.0001, "0.0001"},
         {1.5e-6, "1.5E-6"},
         {1.0 / 3, "0.333333333333333"},
@@ -49,6 +59,7 @@ TEST(DisplayNumberText, UsesTheOperatorsSeparator) {
     EXPECT_EQ(DisplayNumberText(-1.5, "."), "-1.5");
     EXPECT_EQ(DisplayNumberText(26, ","), "26");
     EXPECT_EQ(DisplayNumberText(1.5e-6, ","), "1,5E-6");
+    EXPECT_EQ(DisplayNumberText(0.00005, ","), "0,00005");
 }
 
 TEST(GaugeValue, RoundsHalvesToEven) {

@@ -2,7 +2,9 @@
 #include "app/SensorProtocol.h"
 #include "tools/simulator/Protocol.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace orvi::app {
 namespace {
@@ -14,17 +16,26 @@ TReply ReplyWith(std::initializer_list<std::pair<int, uint8_t>> bytes) {
     return r;
 }
 
-// The frames are constants; their CRC must still be the CRC-16/MODBUS of what precedes it.
-TEST(SensorFrames, EndInTheirCrcLowByteFirst) {
-    const auto check = [](const auto& frame) {
-        const size_t n = frame.size() - 2;
-        const uint16_t crc = sim::Crc16Modbus(frame.data(), n);
-        EXPECT_EQ(frame[n], crc & 0xFF);
-        EXPECT_EQ(frame[n + 1], crc >> 8);
-    };
-    check(HousingRequest);
-    check(SensorRequest);
-    check(FlashRequest);
+template <size_t N> std::string Hex(const std::array<uint8_t, N>& bytes) {
+    std::string text;
+    for (uint8_t b : bytes) {
+        char two[4];
+        std::snprintf(two, sizeof two, "%02X ", b);
+        text += two;
+    }
+    text.pop_back();
+    return text;
+}
+
+// The three frames byte for byte as the device expects them, each ending in the CRC-16/MODBUS
+// of the bytes before it (the value written out), low byte first.
+TEST(SensorFrames, AreTheDevicesBytes) {
+    EXPECT_EQ(Hex(HousingRequest), "81 00 01 44 06 FA DC");
+    EXPECT_EQ(Hex(SensorRequest), "81 00 01 44 07 3B 1C");
+    EXPECT_EQ(Hex(FlashRequest), "81 00 00 45 E9 EB");
+    EXPECT_EQ(sim::Crc16Modbus(HousingRequest.data(), 5), 0xDCFA);
+    EXPECT_EQ(sim::Crc16Modbus(SensorRequest.data(), 5), 0x1C3B);
+    EXPECT_EQ(sim::Crc16Modbus(FlashRequest.data(), 4), 0xEBE9);
 }
 
 TEST(TemperatureFromCode, ConvertsExactNumerators) {

@@ -8,11 +8,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
 #include <QFileDialog>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QThread>
+#include <pwd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace orvi::app::test {
 namespace {
@@ -296,6 +301,50 @@ TEST_F(WindowTest, BrowsePutsTheChosenPathIntoTheName) {
     QTimer::singleShot(0, [&] { static_cast<QDialog*>(f.OpenDialog1)->reject(); });
     f.Button4->click();
     EXPECT_EQ(f.FName->text().toStdString(), chosen) << "cancel leaves the name";
+}
+
+// Everything under `folder`, hidden entries included.
+QStringList Contents(const QString& folder) {
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << it.next();
+    entries.sort();
+    return entries;
+}
+
+// The console keeps no settings: the file dialog neither reads what Qt programs keep in the
+// user's configuration folder (here an earlier run's folder history) nor changes or leaves
+// anything in the home folder, which is a temporary one in every test.
+TEST_F(WindowTest, BrowsingReadsAndKeepsNoSettings) {
+    const QString home = QDir::homePath();
+    ASSERT_NE(home, QString::fromLocal8Bit(getpwuid(getuid())->pw_dir));
+    const QString earlier = QString::fromStdString(Path("earlier"));
+    ASSERT_TRUE(QDir().mkpath(earlier) && QDir().mkpath(home + "/.config"));
+    const std::string kept = (home + "/.config/QtProject.conf").toStdString();
+    const std::string url = "file://" + earlier.toStdString();
+    const std::string keptText = "[FileDialog]\nhistory=" + url + "\nlastVisited=" + url + "\n";
+    std::ofstream(kept) << keptText;
+    const QStringList before = Contents(home);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Path("visited"))));
+    const std::string chosen = Path("visited/chosen.txt");
+    std::ofstream(chosen) << "x";
+
+    TForm1& f = MakeForm();
+    // Where Qt's dialogs look for their settings, nothing is found.
+    EXPECT_TRUE(QSettings(QSettings::UserScope, "QtProject").allKeys().isEmpty());
+    QTimer::singleShot(0, [&] {
+        f.OpenDialog1->selectFile(QString::fromStdString(chosen));
+        static_cast<QDialog*>(f.OpenDialog1)->accept();
+    });
+    f.Button4->click();
+    ASSERT_EQ(f.FName->text().toStdString(), chosen);
+    form.reset(); // the dialog goes with the window
+
+    EXPECT_EQ(Contents(home).join('\n').toStdString(), before.join('\n').toStdString());
+    EXPECT_EQ(FileBytes(kept), keptText);
+    std::remove(kept.c_str());
 }
 
 TEST(ErrorDisplay, FullStopOnlyAfterCharactersThatSortAfterIt) {

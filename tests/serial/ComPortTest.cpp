@@ -376,6 +376,49 @@ TEST_F(ComPortTest, TraceSizeChangeRestartsARunningTraceAndEndsAPausedOne) {
     EXPECT_FALSE(port.Dispatcher()->TraceLog().TraceExists());
 }
 
+// A size above the limit over a stored limit is still a change: the running trace or log
+// restarts, so what was recorded before it is gone from the file written on close.
+TEST_F(ComPortTest, SizeAboveTheLimitOverTheStoredLimitRestartsTheTraceOrLog) {
+    const struct {
+        const char* file;
+        void (TOrvComPort::*setSize)(uint32_t);
+        uint32_t (TOrvComPort::*size)() const;
+        void (TOrvComPort::*setState)(TTraceLogState);
+        uint32_t limit;
+        const char* marker; // written once per frame sent
+    } cases[] = {
+        {"ORVI.TRC", &TOrvComPort::SetTraceSize, &TOrvComPort::TraceSize, &TOrvComPort::SetTracing,
+         4000000, "Transmit: "},
+        {"ORVI.LOG", &TOrvComPort::SetLogSize, &TOrvComPort::LogSize, &TOrvComPort::SetLogging,
+         16000000, "WriteCom"},
+    };
+    for (const auto& c : cases) {
+        TemporaryWorkingFolder folder;
+        ASSERT_TRUE(folder.Ready());
+        (port.*c.setSize)(c.limit);
+        port.SetOpen(true);
+        (port.*c.setState)(tlOn);
+        const uint8_t before[3] = {'o', 'l', 'd'};
+        port.SendBlock(before, sizeof before);
+        uint8_t sent[4];
+        ASSERT_EQ(pty.ReadExact(sent, sizeof before, 5000), sizeof before);
+        (port.*c.setSize)(c.limit + 1000000);
+        EXPECT_EQ((port.*c.size)(), c.limit) << c.file;
+        const uint8_t after[4] = {'n', 'e', 'w', '!'};
+        port.SendBlock(after, sizeof after);
+        ASSERT_EQ(pty.ReadExact(sent, sizeof after, 5000), sizeof after);
+        port.SetOpen(false);
+
+        const std::string text = ReadFile(folder.Path(c.file));
+        size_t markers = 0;
+        for (size_t at = text.find(c.marker); at != std::string::npos;
+             at = text.find(c.marker, at + 1))
+            ++markers;
+        EXPECT_EQ(markers, 1u) << c.file << "\n" << text;
+        EXPECT_EQ(text.find("old"), std::string::npos) << c.file << "\n" << text;
+    }
+}
+
 TEST_F(ComPortTest, UnwritableTraceRaisesOnCloseAndASecondCloseSucceeds) {
     port.SetTraceName("/nonexistent-folder/ORVI.TRC");
     port.SetTracing(tlOn);

@@ -14,6 +14,9 @@ public:
     int paints = 0;
     int tables = 0;
     QSize tableSize;
+    bool outdatedWhileDrawing = true;
+    QSize bitmapWhileDrawing;
+    bool markWhileDrawing = false;
 
     using TBasePribor::Paint;
 
@@ -21,6 +24,10 @@ protected:
     void DrawTable(QPainter& canvas) override {
         ++tables;
         tableSize = QSize(canvas.device()->width(), canvas.device()->height());
+        outdatedWhileDrawing = TableOutdated();
+        bitmapWhileDrawing = TableBitmap().size();
+        if (markWhileDrawing)
+            MarkTableChanged();
         canvas.fillRect(QRect(QPoint(0, 0), size()), ToQColor(BackColor()));
     }
     void Paint(QPainter& canvas) override {
@@ -132,6 +139,23 @@ TEST_F(BasePriborTest, ResizeAloneRebuildsTheFaceOnceAtTheNewSize) {
     pribor.repaint();
     EXPECT_EQ(pribor.tables, 1);
     EXPECT_EQ(pribor.tableSize, QSize(150, 120));
+    EXPECT_FALSE(pribor.TableOutdated());
+}
+
+TEST_F(BasePriborTest, TheFaceIsMarkedCurrentAndSizedBeforeItIsDrawn) {
+    pribor.resize(150, 120);
+    pribor.repaint();
+    ASSERT_EQ(pribor.tables, 1);
+    EXPECT_FALSE(pribor.outdatedWhileDrawing);
+    EXPECT_EQ(pribor.bitmapWhileDrawing, QSize(150, 120));
+
+    // A mark set while the face is drawn asks for another rebuild; it is not lost.
+    pribor.markWhileDrawing = true;
+    pribor.SetGridColor(clLime);
+    EXPECT_TRUE(pribor.TableOutdated());
+    pribor.markWhileDrawing = false;
+    pribor.SetGridColor(clMaroon);
+    EXPECT_EQ(pribor.tables, 3);
     EXPECT_FALSE(pribor.TableOutdated());
 }
 

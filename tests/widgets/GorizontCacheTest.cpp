@@ -3,7 +3,10 @@
 #include "GorizontProbe.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLocale>
+#include <QPalette>
+#include <QScreen>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -171,6 +174,70 @@ TEST_F(GorizontCache, OutOfRangeRadiusBecomesPointEight) {
     g.SetRadius(1.0);
     EXPECT_EQ(g.Radius(), 1.0);
     EXPECT_EQ(g.tables, 3);
+}
+
+// What the window system holds for the widget, read without painting it again.
+QImage OnScreen(QWidget& w) {
+    return w.screen()->grabWindow(w.winId()).toImage();
+}
+
+// Changes that carry no notification (the read-out font changed in place, the palette behind
+// system colours, the regional settings) do not paint at once, but the next ordinary paint
+// (update, a repaint of the window, an expose) shows them as a widget built with them would.
+TEST(GorizontUnnotified, ChangesShowAtTheNextOrdinaryPaint) {
+    const QPalette palette = QGuiApplication::palette();
+    const QLocale locale;
+    QPalette dark = palette;
+    dark.setColor(QPalette::Base, QColor(10, 200, 30));
+    dark.setColor(QPalette::Button, QColor(90, 0, 120));
+    const struct {
+        const char* what;
+        void (*setUp)(TGorizont&);
+        void (*change)(TGorizont&);
+        void (*paint)(TGorizont&);
+    } cases[] = {
+        {"read-out font, update", [](TGorizont&) {},
+         [](TGorizont& w) {
+             w.IndFont().SetHeight(-30);
+             w.IndFont().SetColor(clLime);
+         },
+         [](TGorizont& w) { w.update(); }},
+        {"palette, window repaint",
+         [](TGorizont& w) {
+             w.SetAirColor(clWindow);
+             w.SetBackColor(clBtnFace);
+         },
+         [](TGorizont&) { QGuiApplication::setPalette(QPalette()); },
+         [](TGorizont& w) { w.window()->repaint(); }},
+        {"decimal separator, expose", [](TGorizont& w) { w.SetTangaj(-12.5); },
+         [](TGorizont&) { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); },
+         [](TGorizont& w) {
+             w.hide();
+             ShowExposed(w);
+         }},
+    };
+    for (const auto& c : cases) {
+        QGuiApplication::setPalette(dark);
+        ProbeGorizont changed;
+        ApplyMainWindowValues(changed);
+        c.setUp(changed);
+        ASSERT_TRUE(ShowExposed(changed));
+        changed.ResetCounts();
+        c.change(changed);
+        QCoreApplication::processEvents();
+        c.paint(changed);
+        QCoreApplication::processEvents();
+        EXPECT_GE(changed.paints, 1) << c.what;
+
+        ProbeGorizont fresh;
+        ApplyMainWindowValues(fresh);
+        c.setUp(fresh);
+        c.change(fresh);
+        ASSERT_TRUE(ShowExposed(fresh));
+        EXPECT_EQ(OnScreen(changed), OnScreen(fresh)) << c.what;
+        QLocale::setDefault(locale);
+    }
+    QGuiApplication::setPalette(palette);
 }
 
 TEST_F(GorizontCache, ReadoutFontChangedInPlaceWaitsForTheNextPaint) {
