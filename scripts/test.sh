@@ -13,7 +13,7 @@ set -euo pipefail
 # a run cannot change what the run does.
 main() {
     cd "$(dirname "$0")/.."
-    scripts/install-deps.sh
+    scripts/install-deps.sh --tests
 
     jobs=$(nproc)
     export QT_QPA_PLATFORM=offscreen
