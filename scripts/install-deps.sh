@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need.
-# Skips apt entirely when everything is already there.
+# Installs the Debian 12 packages that are missing, and skips apt entirely when none is.
+#   install-deps.sh          what building and running the console needs (scripts/run.sh)
+#   install-deps.sh --tests  that, and what the tests add on top: GoogleTest, the benchmark
+#                            library, clang for the fuzzers, mingw-w64 and Wine for the Windows
+#                            build, Xvfb for screenshots, the package checks (scripts/test.sh)
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev
+run_packages=(
+    build-essential cmake ninja-build
+    qt6-base-dev
+    fonts-dejavu-core fonts-liberation
+)
+test_packages=(
     libgtest-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev
-    fonts-dejavu-core fonts-liberation xvfb xauth
+    xvfb xauth
     g++-mingw-w64-x86-64 wine64 wine
+    dpkg-dev file lintian desktop-file-utils
 )
+
+packages=("${run_packages[@]}")
+case "${1:-}" in
+"") ;;
+--tests) packages+=("${test_packages[@]}") ;;
+*)
+    echo "usage: $0 [--tests]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,8 @@
 # or /dev/ttyACM*), a simulated device is started first on a pseudo-terminal linked as
 # COM5 in a temporary port folder, so that "Старт" finds it and shows moving readings;
 # the simulator stops when the console exits. Options for the simulator can be given in
-# ORVI_SIM_OPTIONS (see build/release/tools/simulator/orvi_device_sim --help).
+# ORVI_SIM_OPTIONS (see build/release/tools/simulator/orvi_device_sim --help). An adapter
+# that this user may not open is reported before the console starts, with the fix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -28,7 +29,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if ! ls /dev/ttyUSB* /dev/ttyACM* >/dev/null 2>&1; then
+source scripts/serial-access.sh
+if ls /dev/ttyUSB* /dev/ttyACM* >/dev/null 2>&1; then
+    check_serial_access /dev/ttyUSB* /dev/ttyACM* || true
+else
     port_dir=$(mktemp -d)
     # shellcheck disable=SC2086 # the options are meant to split into words
     "$simulator" --port 5 --port-dir "$port_dir" ${ORVI_SIM_OPTIONS:-} &

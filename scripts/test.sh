@@ -4,7 +4,8 @@
 #   2. the libFuzzer targets of the serial stack, each for a bounded time,
 #   3. the serial stack cross-compiled for Windows, its tests under wine,
 #   4. the optimised build that the run command makes, with the benchmarks (some
-#      warnings only appear at -O3),
+#      warnings only appear at -O3), and the Debian packages made from it, checked
+#      (scripts/package-tests.sh),
 #   5. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (last, so
 #      ctest's summary closes the output).
 set -euo pipefail
@@ -13,7 +14,7 @@ set -euo pipefail
 # a run cannot change what the run does.
 main() {
     cd "$(dirname "$0")/.."
-    scripts/install-deps.sh
+    scripts/install-deps.sh --tests
 
     jobs=$(nproc)
     export QT_QPA_PLATFORM=offscreen
@@ -39,6 +40,8 @@ main() {
     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVI_TESTS=OFF \
         -DORVI_BENCHMARKS=ON >/dev/null
     cmake --build build/release -j "$jobs"
+    # The Debian packages made from that tree, installed into a scratch root and checked.
+    JOBS="$jobs" scripts/package-tests.sh
 
     cmake -S . -B build/asan -G Ninja -DORVI_SANITIZER=address >/dev/null
     cmake --build build/asan -j "$jobs"
