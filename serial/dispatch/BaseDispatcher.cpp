@@ -77,6 +77,9 @@ void TOrvBaseDispatcher::AllocateRings(uint32_t inSize, uint32_t outSize) {
         InRingFull = false;
         PeekMode = false;
         PeekCount = MaxPeekCount = 0;
+        InFilled = InTaken = InScanned = 0;
+        TakeHold = false;
+        PeekWindow = 0;
     }
     {
         std::lock_guard lock(OutLock);
@@ -239,6 +242,7 @@ uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t count) {
     if (traceLog_.LogOn())
         traceLog_.LogRecord(1, 1, uint32_t(n), InRing.get() + InHead, uint32_t(n));
     InHead += uint32_t(n);
+    InFilled += uint32_t(n);
     if (InHead == kInRingSize)
         InHead = 0;
     if (n > 0)
@@ -246,9 +250,36 @@ uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t count) {
     return uint32_t(n);
 }
 
+void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {
+    InTail = (InTail + n) % kInRingSize;
+    InTaken += n;
+    InScanned = std::max(InScanned, InTaken);
+    if (n > 0)
+        InRingFull = false;
+}
+
+bool TOrvBaseDispatcher::IsPeekerLocked() const {
+    if (PeekWindow != 0)
+        return platform::IsOwnedByCallingThread(PeekWindow);
+    return std::this_thread::get_id() == PeekThread;
+}
+
+bool TOrvBaseDispatcher::TakeWindowLocked(uint32_t& skip, uint32_t& avail) const {
+    skip = 0;
+    avail = InRing ? InVisibleLocked() : 0;
+    if (!PeekMode && !TakeHold)
+        return true;
+    // A dispatch runs: the bytes belong to its handlers, in the order they peek them.
+    if (!PeekMode || !IsPeekerLocked())
+        return false;
+    skip = PeekCount;
+    avail = uint32_t(std::min(InScanned, PeekEnd) - std::min(InTaken, PeekEnd));
+    return true;
+}
+
 int32_t TOrvBaseDispatcher::PeekByte(uint32_t n, uint8_t& byte) {
     std::lock_guard lock(InLock);
-    if (!InRing || n == 0 || InWaitingLocked() < n)
+    if (!InRing || n == 0 || InVisibleLocked() < n)
         return ecBufferIsEmpty;
     byte = InRing[(InTail + n - 1) % kInRingSize];
     return ecOK;
@@ -264,8 +295,8 @@ int32_t TOrvBaseDispatcher::TakeBlock(uint8_t* data, uint32_t len) {
 
 int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
     std::lock_guard lock(InLock);
-    const uint32_t skip = PeekMode ? PeekCount : 0;
-    if (!InRing || InWaitingLocked() < skip + len)
+    uint32_t skip = 0, avail = 0;
+    if (!TakeWindowLocked(skip, avail) || avail < skip + len)
         return block ? ecGetBlockFail : ecBufferIsEmpty;
     const uint32_t start = (InTail + skip) % kInRingSize;
     const uint32_t firstPart = std::min(len, kInRingSize - start);
@@ -274,9 +305,7 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
     if (PeekMode) {
         PeekCount += len;
     } else {
-        InTail = (InTail + len) % kInRingSize;
-        if (len > 0)
-            InRingFull = false;
+        AdvanceInTail(len);
         if (InputBacklog && InWaitingLocked() <= kInRingSize / 2) {
             InputBacklog = false;
             RequestInputFill();
@@ -289,17 +318,11 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
 }
 
 uint32_t TOrvBaseDispatcher::InputCount() {
-    // Whoever counts is waiting for bytes: take what the driver holds now instead of
-    // leaving it for the dispatcher worker's next pass, so a reply is seen as soon as
-    // it has arrived.
-    FillInputRing();
-    return WaitingCount();
-}
-
-uint32_t TOrvBaseDispatcher::WaitingCount() {
     std::lock_guard lock(InLock);
-    const uint32_t waiting = InWaitingLocked();
-    return PeekMode ? waiting - std::min(waiting, PeekCount) : waiting;
+    uint32_t skip = 0, avail = 0;
+    if (!TakeWindowLocked(skip, avail))
+        return 0;
+    return avail - std::min(avail, skip);
 }
 
 int32_t TOrvBaseDispatcher::PurgeInput() {
@@ -308,9 +331,11 @@ int32_t TOrvBaseDispatcher::PurgeInput() {
     if (PeekMode) {
         MaxPeekCount = InWaitingLocked();
     } else {
-        InTail = InHead;
+        AdvanceInTail(InWaitingLocked());
         PeekCount = 0;
     }
+    // Purged bytes are never scanned: the scan goes on behind them.
+    InScanned = InFilled;
     InRingFull = false;
     triggers_.ResetDataMatches();
     return result;
@@ -409,6 +434,8 @@ platform::DeviceState TOrvBaseDispatcher::GetDeviceState() {
 
 // ---- the dispatcher worker's passes ----
 
+// A handler that asks for the close ends the whole pass: every check below is left
+// as soon as ClosePending is set, whatever the dispatch that set it returned.
 void TOrvBaseDispatcher::ProcessComEvent() {
     const uint32_t eventWord = EventWord.load();
     if (eventWord & 0x2138) {
@@ -425,20 +452,24 @@ void TOrvBaseDispatcher::ProcessComEvent() {
     }
     FillInputRing();
     if (!inDispatch_) {
-        if (!RunStatusChecks())
+        if (!RunStatusChecks() || !RunUntilQuiet([this] { return triggers_.CheckDataTriggers(); }))
             return;
-        while (triggers_.CheckDataTriggers())
-            if (closePending_)
-                return;
     }
     ClearStatusHits();
 }
 
-bool TOrvBaseDispatcher::RunStatusChecks() {
-    while (triggers_.CheckStatusTriggers())
+template <class Check> bool TOrvBaseDispatcher::RunUntilQuiet(Check check) {
+    for (;;) {
+        const bool fired = check();
         if (closePending_)
             return false;
-    return true;
+        if (!fired)
+            return true;
+    }
+}
+
+bool TOrvBaseDispatcher::RunStatusChecks() {
+    return RunUntilQuiet([this] { return triggers_.CheckStatusTriggers(); });
 }
 
 void TOrvBaseDispatcher::ClearStatusHits() {
@@ -450,9 +481,13 @@ void TOrvBaseDispatcher::CheckStatusAndTimers() {
     if (closePending_ || inDispatch_)
         return;
     triggers_.ClearStatusHitFlag();
-    while (!closePending_ && (triggers_.CheckStatusTriggers() || triggers_.CheckTimerTriggers())) {
-    }
-    ClearStatusHits();
+    const bool quiet = RunUntilQuiet([this] {
+        if (triggers_.CheckStatusTriggers())
+            return true;
+        return !closePending_ && triggers_.CheckTimerTriggers();
+    });
+    if (quiet)
+        ClearStatusHits();
 }
 
 void TOrvBaseDispatcher::SetHandlerFlags(int32_t mode) {

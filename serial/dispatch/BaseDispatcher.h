@@ -28,6 +28,7 @@
 #include "platform/Clock.h"
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
+#include "platform/MessageTarget.h"
 #include "serial/dispatch/DispatcherHooks.h"
 #include "serial/dispatch/TraceLog.h"
 #include "serial/dispatch/Triggers.h"
@@ -86,11 +87,11 @@ public:
     void ClosePort();
     // Adds the device's new line errors to LineErrors and returns the status.
     platform::CommStatus RefreshCommStatus();
-    // Bytes waiting to be taken (less those the current handler took in a dispatch);
-    // first moves into the ring what the driver already holds.
+    // Bytes the calling thread may take now: those the dispatcher worker has filled
+    // and passed to the data triggers, less those the current handler took in a
+    // dispatch. During a data dispatch only the thread running the handler sees any.
+    // Holds only InLock; the dispatcher worker alone reads the device.
     uint32_t InputCount();
-    // The same without looking at the driver.
-    uint32_t WaitingCount();
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
     // Takes exactly `len` bytes, or none with -3005 when fewer are waiting.
@@ -205,6 +206,9 @@ protected:
     // driver still holds.
     virtual void RequestInputFill() {}
     bool RunStatusChecks(); // false when a handler asked to close
+    // Runs `check` while it reports a fired trigger; false as soon as a handler asked
+    // for the close (the pass ends there).
+    template <class Check> bool RunUntilQuiet(Check check);
     void ClearStatusHits();
     void DrainAndSettle();
     int32_t WriteDeviceState(platform::DeviceState& state);
@@ -214,6 +218,16 @@ protected:
     uint32_t OutPendingLocked() const;
     void AdvanceOutTail(uint32_t n);
     uint32_t InWaitingLocked() const;
+
+    // Input ring helpers (caller holds InLock).
+    // Bytes filled and scanned by the data triggers, not yet taken.
+    uint32_t InVisibleLocked() const { return uint32_t(InScanned - InTaken); }
+    // Removes n bytes from the ring's tail.
+    void AdvanceInTail(uint32_t n);
+    // True when the calling thread runs the handler of the current dispatch.
+    bool IsPeekerLocked() const;
+    // What the calling thread may take: `skip` bytes it already peeked, `avail` in all.
+    bool TakeWindowLocked(uint32_t& skip, uint32_t& avail) const;
 
     // Bookkeeping shared with the device layer and the workers.
     void WorkerStarted();
@@ -271,6 +285,18 @@ protected:
     bool PeekMode = false;
     uint32_t PeekCount = 0, MaxPeekCount = 0;
     bool InputBacklog = false; // the driver held more than the ring could take
+    // Byte counts since the open: put into the ring, removed from it, passed to the
+    // data triggers. InTaken <= InScanned <= InFilled; takers see only scanned bytes,
+    // so no byte is taken before the triggers have seen it, and the scan never refers
+    // to a byte already taken or purged (a full ring of unscanned bytes included).
+    uint64_t InFilled = 0, InTaken = 0, InScanned = 0;
+    // During a data dispatch: peekers see bytes below this count only, and the thread
+    // running the current handler is the peeker (a window handler's: the window's
+    // thread). TakeHold keeps every taker off between the dispatches of one match.
+    uint64_t PeekEnd = 0;
+    bool TakeHold = false;
+    std::thread::id PeekThread;
+    platform::WindowHandle PeekWindow = 0;
 
     // Cross-thread flags.
     std::atomic<bool> StopRequested{false};
