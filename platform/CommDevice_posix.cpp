@@ -143,6 +143,22 @@ void ApplyControlLines(int fd, uint32_t flags) {
     (void)ioctl(fd, TIOCMBIC, &drop);
 }
 
+// RTS toggled around each transmission (the Windows RTS_CONTROL_TOGGLE) is the
+// driver's RS-485 mode on Linux; drivers without it (ptys, most USB adapters) answer
+// ENOTTY (ignored like the other line requests) and the line stays as
+// ApplyControlLines set it. `enabled` remembers whether
+// this device asked for the mode, so that leaving the toggle turns it off again.
+void ApplyRs485(int fd, uint32_t flags, bool& enabled) {
+    const bool toggle = dcb::RtsControl(flags) == dcb::ControlToggle;
+    if (!toggle && !enabled)
+        return;
+    serial_rs485 rs485{};
+    if (toggle)
+        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (ioctl(fd, TIOCSRS485, &rs485) == 0)
+        enabled = toggle;
+}
+
 DeviceState OpeningState() {
     DeviceState s;
     s.Flags = dcb::fBinary;
@@ -185,6 +201,7 @@ struct CommDevice::Impl {
 
     std::mutex stateLock;
     DeviceState kept;                     // guarded by stateLock
+    bool rs485Enabled = false;            // guarded by stateLock
     serial_icounter_struct errorCounts{}; // guarded by stateLock
 
     // The open descriptor, or -1 with LastError set.
@@ -250,6 +267,7 @@ uint32_t CommDevice::Open(const std::string& name) {
         (void)ioctl(fd.Get(), TIOCMGET, &d.eventLines);
     d.reportedIn = 0;
     d.mask = 0;
+    d.rs485Enabled = false;
     d.kept = TermiosToDeviceState(t, ReadBaudRate(fd.Get()), OpeningState());
     d.fd = fd.Release();
     d.gate.Open();
@@ -568,6 +586,7 @@ bool CommDevice::SetState(const DeviceState& state) {
     d.kept = state;
     if (d.modemLines)
         ApplyControlLines(fd, state.Flags);
+    ApplyRs485(fd, state.Flags, d.rs485Enabled);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "serial/dispatch/BaseDispatcher.h"
 
 #include "platform/Clock.h"
+#include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Utilities.h"
 #include "serial/dispatch/DispatcherHooks.h"
@@ -65,7 +66,11 @@ int32_t TOrvBaseDispatcher::OpenPort(const std::string& name, int32_t baud, int3
     traceLog_.SetDeviceName(deviceName_);
     traceLog_.SetScratchSize(std::max(inSize, outSize));
     traceLog_.Reset(MillisecondClock());
-    StartWorkers();
+    if (!StartWorkers()) {
+        // The workers that did start are stopped and the rings freed by the close.
+        ClosePort();
+        return -int32_t(platform::syserr::NotEnoughMemory);
+    }
     return ecOK;
 }
 
@@ -312,8 +317,7 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
         }
     }
     if (traceLog_.TraceOn())
-        for (uint32_t i = 0; i < len; ++i)
-            traceLog_.TraceRecord('R', data[i]);
+        traceLog_.TraceBlock('R', data, len);
     return ecOK;
 }
 
@@ -371,11 +375,13 @@ int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
         }
         OutputSent = true;
     }
+    // The log entry and the block's trace entries are recorded together under MainLock,
+    // so that two callers' blocks never interleave in the trace.
+    std::lock_guard lock(MainLock);
     if (traceLog_.LogOn())
         traceLog_.LogRecord(1, 2, uint32_t(n), data, uint32_t(n));
     if (traceLog_.TraceOn())
-        for (int32_t i = 0; i < n; ++i)
-            traceLog_.TraceRecord('T', data[i]);
+        traceLog_.TraceBlock('T', data, uint32_t(n));
     return result;
 }
 
@@ -397,6 +403,11 @@ int32_t TOrvBaseDispatcher::PurgeOutput() {
 
 void TOrvBaseDispatcher::WorkerStarted() {
     ++workerCount_;
+}
+
+void TOrvBaseDispatcher::WorkersNotStarted(int32_t n) {
+    if ((workerCount_ -= n) == 0)
+        workersActive_ = false;
 }
 
 void TOrvBaseDispatcher::WorkerEnded(bool isDispatcherWorker) {

@@ -65,6 +65,7 @@ struct RingState {
     bool InRingFull = false;
     uint32_t OutHead = 0, OutTail = 0;
     bool OutRingFull = false;
+    uint64_t OutPurges = 0; // output purges so far: a write that overlapped one drops its piece
     uint32_t OutQueueSize = 0;
 };
 
@@ -182,7 +183,8 @@ protected:
     virtual int32_t DeviceWrite(const uint8_t* data, uint32_t count) = 0;
     virtual bool DeviceSetupQueues(uint32_t inSize, uint32_t outSize) = 0;
     virtual void ReleasePort();
-    virtual void StartWorkers() = 0;
+    // False when a worker thread could not be created (those started still run).
+    virtual bool StartWorkers() = 0;
     virtual void StopWorkers() = 0;
     // Returns 0 on success, -8 when the device layer could not create its events,
     // or the negated system error of the open.
@@ -231,6 +233,8 @@ protected:
 
     // Bookkeeping shared with the device layer and the workers.
     void WorkerStarted();
+    // Takes back the count of `n` workers whose threads were never created.
+    void WorkersNotStarted(int32_t n);
     // Last act of every worker. `isDispatcherWorker` releases the port when the worker
     // was asked to (deferred close).
     void WorkerEnded(bool isDispatcherWorker);
@@ -252,7 +256,10 @@ protected:
     std::recursive_mutex MainLock;
     std::recursive_mutex OutLock;
     std::recursive_mutex InLock;
-    std::mutex releaseLock_; // one ReleasePort at a time (main thread or dispatcher worker)
+    // One ReleasePort at a time (main thread or dispatcher worker). Re-entrant: the
+    // release serves window messages while it waits for the workers, and a message
+    // handler may close (and so release) again on the same thread.
+    std::recursive_mutex releaseLock_;
 
     // MainLock
     platform::DeviceState DeviceState_;
@@ -277,6 +284,7 @@ protected:
     std::unique_ptr<uint8_t[]> OutRing;
     uint32_t OutHead = 0, OutTail = 0;
     bool OutRingFull = false;
+    uint64_t OutPurges = 0; // output purges so far: a write that overlapped one drops its piece
 
     // InLock
     std::unique_ptr<uint8_t[]> InRing;
