@@ -264,8 +264,10 @@ void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {
 }
 
 bool TOrvBaseDispatcher::IsPeekerLocked() const {
+    // A window handler's takes are peeks only from inside the message the worker sent,
+    // not from the window's thread elsewhere (its own polling, say).
     if (PeekWindow != 0)
-        return platform::IsOwnedByCallingThread(PeekWindow);
+        return platform::RunningSentMessageTarget() == PeekWindow;
     return std::this_thread::get_id() == PeekThread;
 }
 
@@ -332,15 +334,21 @@ uint32_t TOrvBaseDispatcher::InputCount() {
 int32_t TOrvBaseDispatcher::PurgeInput() {
     std::lock_guard lock(InLock);
     const int32_t result = DevicePurge(1);
+    ++InPurges;
     if (PeekMode) {
+        // The running dispatch consumes everything when it ends, and its handlers get
+        // nothing more: no purged byte is handed out after the purge.
         MaxPeekCount = InWaitingLocked();
+        PeekEnd = std::min(PeekEnd, InTaken);
     } else {
         AdvanceInTail(InWaitingLocked());
+        InRingFull = false;
         PeekCount = 0;
     }
-    // Purged bytes are never scanned: the scan goes on behind them.
+    // Purged bytes are never scanned: the scan goes on behind them. A full ring stays
+    // marked full until a running dispatch has consumed it: cleared now, its equal
+    // indexes would read as an empty ring and the bytes would be read over.
     InScanned = InFilled;
-    InRingFull = false;
     triggers_.ResetDataMatches();
     return result;
 }

@@ -300,9 +300,11 @@ protected:
     uint64_t InFilled = 0, InTaken = 0, InScanned = 0;
     // During a data dispatch: peekers see bytes below this count only, and the thread
     // running the current handler is the peeker (a window handler's: the window's
-    // thread). TakeHold keeps every taker off between the dispatches of one match.
+    // thread while it runs the message sent to it). TakeHold keeps every taker off
+    // between the dispatches of one match.
     uint64_t PeekEnd = 0;
     bool TakeHold = false;
+    uint64_t InPurges = 0; // input purges so far: a match found before one is not dispatched
     std::thread::id PeekThread;
     platform::WindowHandle PeekWindow = 0;
 

@@ -339,7 +339,7 @@ bool TOrvTriggers::CheckDataTriggers() {
     auto& d = dispatcher_;
     bool anyMatched = false;
     uint32_t longest = 0, before = 0, waiting = 0;
-    uint64_t matchEnd = 0;
+    uint64_t matchEnd = 0, purges = 0;
     int32_t threshold;
     matched_.clear();
     {
@@ -370,6 +370,7 @@ bool TOrvTriggers::CheckDataTriggers() {
             }
             // The matched bytes go to the dispatches below, not to other takers between them.
             d.TakeHold = true;
+            purges = d.InPurges;
         }
     }
     if (!anyMatched) {
@@ -377,7 +378,7 @@ bool TOrvTriggers::CheckDataTriggers() {
         return RunDispatch(MsgTriggerAvail, waiting, 0);
     }
     const TakeHoldRelease release(d);
-    return DispatchMatch(threshold, before, longest, matchEnd);
+    return DispatchMatch(threshold, before, longest, matchEnd, purges);
 }
 
 bool TOrvTriggers::ScanLocked(uint32_t& longest) {
@@ -414,19 +415,19 @@ bool TOrvTriggers::ScanLocked(uint32_t& longest) {
 // the threshold), then each matched trigger. Peekers see the bytes up to the matched
 // sequence's end only.
 bool TOrvTriggers::DispatchMatch(int32_t threshold, uint32_t before, uint32_t longest,
-                                 uint64_t matchEnd) {
+                                 uint64_t matchEnd, uint64_t purges) {
     auto& d = dispatcher_;
     bool result = true;
     if (threshold > 0 && matchEnd != lastAvailScan_ && before >= uint32_t(threshold)) {
         lastAvailScan_ = matchEnd;
         Log(kLogTrigger, kSubAvail, before);
-        result = Dispatch(MsgTriggerAvail, before, 0, matchEnd - longest);
+        result = Dispatch(MsgTriggerAvail, before, 0, matchEnd - longest, purges);
         if (d.closePending_)
             return false;
     }
     for (const auto& [handle, length] : matched_) {
         Log(kLogTrigger, kSubData, uint32_t(handle));
-        result = Dispatch(MsgTriggerData, uint32_t(handle), length, matchEnd);
+        result = Dispatch(MsgTriggerData, uint32_t(handle), length, matchEnd, purges);
         if (d.closePending_)
             return false;
     }
@@ -577,14 +578,18 @@ bool TOrvTriggers::CallList(List& list, uint32_t msg, uint32_t trigger, uint32_t
 }
 
 bool TOrvTriggers::CallHandlers(uint32_t msg, uint32_t trigger, uint32_t value) {
-    return Dispatch(msg, trigger, value, UINT64_MAX);
+    return Dispatch(msg, trigger, value, UINT64_MAX, kAnyPurges);
 }
 
-bool TOrvTriggers::Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint64_t peekEnd) {
+bool TOrvTriggers::Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint64_t peekEnd,
+                            uint64_t purges) {
     if (!handlersActive_)
         return true;
     {
         std::scoped_lock lock(dispatcher_.InLock, dispatcher_.MainLock);
+        // The matched bytes were purged: they fire nothing.
+        if (purges != kAnyPurges && purges != dispatcher_.InPurges)
+            return true;
         BeginDispatchLocked(msg, peekEnd);
     }
     return RunDispatch(msg, trigger, value);

@@ -163,11 +163,15 @@ private:
     // Feeds unscanned bytes to the data triggers up to the first completed sequence;
     // true when one completed. Caller holds InLock and MainLock.
     bool ScanLocked(uint32_t& longest);
-    bool DispatchMatch(int32_t threshold, uint32_t before, uint32_t longest, uint64_t matchEnd);
+    bool DispatchMatch(int32_t threshold, uint32_t before, uint32_t longest, uint64_t matchEnd,
+                       uint64_t purges);
     // A dispatch in three steps: entering it (InLock and MainLock held, so that a count
     // taken under the same locks is still true when the handlers run), calling the
-    // handlers, leaving it. Peekers see bytes below `peekEnd` only.
-    bool Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint64_t peekEnd);
+    // handlers, leaving it. Peekers see bytes below `peekEnd` only. A dispatch for a match
+    // is skipped when an input purge came after the match (`purges`: the count then).
+    static constexpr uint64_t kAnyPurges = UINT64_MAX;
+    bool Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint64_t peekEnd,
+                  uint64_t purges);
     void BeginDispatchLocked(uint32_t msg, uint64_t peekEnd);
     bool RunDispatch(uint32_t msg, uint32_t trigger, uint32_t value);
     // The thread that calls this runs the next handler (`window`: the window's thread does).
