@@ -19,6 +19,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace orvi::platform {
 
 namespace {
@@ -480,6 +483,34 @@ bool CommDevice::WaitEvent(uint32_t& eventWord) {
         if (!d.Block(m, unread))
             return false;
     }
+}
+
+int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool watchInput,
+                                  uint32_t timeoutMs) {
+    if (!watchInput)
+        return WaitAny(events, timeoutMs);
+    Impl& d = *impl_;
+    const CallGate::Call call(d.gate); // keeps the descriptor open while it is polled
+    const int fd = d.Fd(call);
+    if (fd < 0)
+        return WaitAny(events, timeoutMs);
+    std::vector<pollfd> fds;
+    for (Event* e : events)
+        fds.push_back(pollfd{int(e->NativeHandle()), POLLIN, 0});
+    fds.push_back(pollfd{fd, POLLIN, 0});
+    const int timeout = timeoutMs == kInfinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT_MAX));
+    if (poll(fds.data(), fds.size(), timeout) <= 0)
+        return -1;
+    int index = 0;
+    for (Event* e : events) {
+        if ((fds[size_t(index)].revents & POLLIN) != 0 && e->TryConsume())
+            return index;
+        ++index;
+    }
+    const short tty = fds.back().revents;
+    if ((tty & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return WaitAny(events, timeoutMs); // gone: wait for the events alone
+    return (tty & POLLIN) != 0 ? index : -1;
 }
 
 uint64_t CommDevice::WaitPasses() const {

@@ -208,11 +208,14 @@ bool TOrvBaseDispatcher::FillInputRing() {
         return false;
     if (InRingFull) {
         InputBacklog = true;
+        InputStreaming = false;
         return true;
     }
     const uint32_t waiting = RefreshCommStatus().InQue;
-    if (waiting == 0)
+    if (waiting == 0) {
+        InputStreaming = false;
         return false;
+    }
 
     uint32_t free = 0, first = 0;
     if (InHead == InTail) {
@@ -235,6 +238,9 @@ bool TOrvBaseDispatcher::FillInputRing() {
     // Bytes left in the driver for lack of room: the takers ask for a refill as soon
     // as half the ring is free, instead of leaving them for the next pass.
     InputBacklog = waiting > n;
+    // A large read while the ring still has room is a stream: more is most likely right
+    // behind it, and the next pass reads it without waiting for the event hand-over.
+    InputStreaming = n >= kStreamingRead && !InRingFull;
     return true;
 }
 

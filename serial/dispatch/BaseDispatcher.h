@@ -221,6 +221,11 @@ protected:
     void AdvanceOutTail(uint32_t n);
     uint32_t InWaitingLocked() const;
 
+    bool InputRingFull() {
+        std::lock_guard lock(InLock);
+        return InRingFull || InputBacklog;
+    }
+
     // Input ring helpers (caller holds InLock).
     // Bytes filled and scanned by the data triggers, not yet taken.
     uint32_t InVisibleLocked() const { return uint32_t(InScanned - InTaken); }
@@ -293,6 +298,10 @@ protected:
     bool PeekMode = false;
     uint32_t PeekCount = 0, MaxPeekCount = 0;
     bool InputBacklog = false; // the driver held more than the ring could take
+    // The last fill read a stream's worth (kStreamingRead or more) and the ring has
+    // room: the dispatcher worker passes again at once. Read by the worker without InLock.
+    std::atomic<bool> InputStreaming{false};
+    static constexpr uint32_t kStreamingRead = 512;
     // Byte counts since the open: put into the ring, removed from it, passed to the
     // data triggers. InTaken <= InScanned <= InFilled; takers see only scanned bytes,
     // so no byte is taken before the triggers have seen it, and the scan never refers

@@ -95,8 +95,13 @@ void TDispThread::Execute() {
     auto& d = dispatcher_;
     d.WorkerAck.Set();
     do {
-        const int woken =
-            WaitAny({&d.ComEventReady, &d.InputSpace}, TOrvDeviceDispatcher::kDispatchPassMs);
+        // While input streams in, the next bytes are read as soon as this pass ends;
+        // otherwise the worker wakes on input itself (where the device lets it) as well
+        // as on the event worker's hand-over, so that received bytes reach the ring
+        // without a second thread's wake-up. A full ring is not watched: its bytes wait.
+        const uint32_t wait = d.InputStreaming ? 0 : TOrvDeviceDispatcher::kDispatchPassMs;
+        const int woken = d.device_.WaitEventsOrInput({&d.ComEventReady, &d.InputSpace},
+                                                      !d.InputRingFull(), wait);
         const bool signalled = woken == 0;
         if (d.StopRequested)
             break;
