@@ -5,8 +5,9 @@
 //   event worker (TComThread)       waits for communication events, hands each to the
 //                                   dispatcher worker (ComEventReady) and waits until it
 //                                   was processed (ComEventDone);
-//   dispatcher worker (TDispThread) every event and at least every 50 ms: fills the
-//                                   input ring, checks triggers, calls handlers;
+//   dispatcher worker (TDispThread) every event, on input (where the device lets it
+//                                   wait for input) and at least every 50 ms: fills
+//                                   the input ring, checks triggers, calls handlers;
 //   output worker (TOutThread)      writes the output ring to the device, one write per
 //                                   pass, and serves purges (OutFlush -> OutFlushAck).
 //
