@@ -11,12 +11,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <utility>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace orvi::platform {
 

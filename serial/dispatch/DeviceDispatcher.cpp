@@ -183,8 +183,7 @@ std::array<TOrvDispatcherThread*, 3> TOrvDeviceDispatcher::Workers() const {
 
 bool TOrvDeviceDispatcher::EventsValid() const {
     return ComEventReady.Valid() && ComEventDone.Valid() && WorkerAck.Valid() &&
-           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid() &&
-           OutFlushAck.Valid();
+           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid() && OutFlushAck.Valid();
 }
 
 void TOrvDeviceDispatcher::RequestInputFill() {

@@ -383,8 +383,8 @@ bool TOrvTriggers::CheckDataTriggers() {
 
 bool TOrvTriggers::ScanLocked(uint32_t& longest) {
     auto& d = dispatcher_;
-    const bool anyTrigger =
-        std::any_of(data_.begin(), data_.end(), [](const TDataTrigger& t) { return t.Length != 0; });
+    const bool anyTrigger = std::any_of(data_.begin(), data_.end(),
+                                        [](const TDataTrigger& t) { return t.Length != 0; });
     if (!anyTrigger) {
         d.InScanned = d.InFilled;
         return false;

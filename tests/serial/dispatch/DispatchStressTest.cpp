@@ -139,12 +139,12 @@ struct Oracle {
 // One open of the port: the dispatcher and the state its handlers share.
 struct Session {
     std::unique_ptr<TOrvPosixDispatcher> d;
-    std::atomic<bool> armed{false};          // handlers take only once the start was purged
+    std::atomic<bool> armed{false}; // handlers take only once the start was purged
     std::atomic<bool> closedByHandler{false};
     int32_t dataHandles[2] = {0, 0};
     int32_t timer = 0, status = 0;
-    std::string view;                        // the event handler's bytes of the current dispatch
-    std::mt19937_64 workerRng;               // the event handler's (dispatcher worker)
+    std::string view;          // the event handler's bytes of the current dispatch
+    std::mt19937_64 workerRng; // the event handler's (dispatcher worker)
 };
 
 class StressRun {
@@ -224,7 +224,8 @@ private:
     // at or after `from`, then the rest found further on; npos otherwise.
     size_t FindAfterFlushedChunk(const std::string& piece, size_t from) const {
         constexpr size_t kTtyChunk = 4096;
-        const size_t start = stream_.find(piece.substr(0, std::min<size_t>(piece.size(), 16)), from);
+        const size_t start =
+            stream_.find(piece.substr(0, std::min<size_t>(piece.size(), 16)), from);
         if (start == std::string::npos)
             return std::string::npos;
         size_t k = 0;
@@ -271,8 +272,8 @@ private:
         ASSERT_EQ(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), ecOK);
         Session* s = s_.get();
         auto& t = d.Triggers();
-        t.AddEventHandler([this, s](uint32_t m, uint32_t tr, uint32_t p) { EventHandler(*s, m, tr, p); },
-                          false);
+        t.AddEventHandler(
+            [this, s](uint32_t m, uint32_t tr, uint32_t p) { EventHandler(*s, m, tr, p); }, false);
         t.AddNotifyWindow(window_);
         d.SetHandlerFlags(1); // the window handler is called too
         for (int i = 0; i < 2; ++i)
@@ -352,7 +353,8 @@ private:
             RandomPurgeLocked(*s_);
         } else if (r < 650) {
             const std::string block(1 + rng_() % 32, 'q');
-            s_->d->QueueBlock(reinterpret_cast<const uint8_t*>(block.data()), uint32_t(block.size()));
+            s_->d->QueueBlock(reinterpret_cast<const uint8_t*>(block.data()),
+                              uint32_t(block.size()));
         } else if (r < 660) {
             // Without the window handler the worker goes on while this thread pauses.
             s_->d->SetHandlerFlags(rng_() % 2 ? 1 : 2);

@@ -386,10 +386,13 @@ TEST(AbortedPassTest, AHandlerThatAsksForTheCloseEndsThePass) {
         uint32_t expectedMsg;
     } cases[] = {
         // The status check comes before the data triggers of the same pass.
-        {"status handler, then a data trigger", MsgTriggerStatus, false, ComEvent, MsgTriggerStatus},
+        {"status handler, then a data trigger", MsgTriggerStatus, false, ComEvent,
+         MsgTriggerStatus},
         // The status check comes before the timers.
-        {"status handler, then a timer", MsgTriggerStatus, false, StatusAndTimers, MsgTriggerStatus},
-        {"timer handler, then a second timer", MsgTriggerTimer, false, StatusAndTimers, MsgTriggerTimer},
+        {"status handler, then a timer", MsgTriggerStatus, false, StatusAndTimers,
+         MsgTriggerStatus},
+        {"timer handler, then a second timer", MsgTriggerTimer, false, StatusAndTimers,
+         MsgTriggerTimer},
         // The bytes in front of a matched sequence are reported before its data trigger.
         {"window handler, then a data trigger", MsgTriggerAvail, true, ComEvent, MsgTriggerAvail},
     };
