@@ -60,12 +60,8 @@ constexpr uint32_t ControlEnable = 1;
 constexpr uint32_t ControlHandshake = 2;
 constexpr uint32_t ControlToggle = 3;
 
-constexpr uint32_t DtrControl(uint32_t flags) {
-    return (flags & DtrControlMask) >> DtrControlShift;
-}
-constexpr uint32_t RtsControl(uint32_t flags) {
-    return (flags & RtsControlMask) >> RtsControlShift;
-}
+constexpr uint32_t DtrControl(uint32_t flags) { return (flags & DtrControlMask) >> DtrControlShift; }
+constexpr uint32_t RtsControl(uint32_t flags) { return (flags & RtsControlMask) >> RtsControlShift; }
 constexpr uint32_t WithDtrControl(uint32_t flags, uint32_t c) {
     return (flags & ~DtrControlMask) | (c << DtrControlShift);
 }
