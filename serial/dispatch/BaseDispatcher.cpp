@@ -235,9 +235,10 @@ bool TOrvBaseDispatcher::FillInputRing() {
         second = 0;
     if (second > 0)
         n += ReadIntoRing(second);
-    // Bytes left in the driver for lack of room: the takers ask for a refill as soon
-    // as half the ring is free, instead of leaving them for the next pass.
-    InputBacklog = waiting > n;
+    // Bytes left in the driver for lack of room, or a ring filled up (the worker then
+    // stops watching for input): the takers ask for a refill as soon as half the ring is
+    // free, instead of leaving it for the next pass.
+    InputBacklog = waiting > n || InRingFull;
     // A large read while the ring still has room is a stream: more is most likely right
     // behind it, and the next pass reads it without waiting for the event hand-over.
     InputStreaming = n >= kStreamingRead && !InRingFull;
