@@ -12,6 +12,7 @@
 #include "platform/Event.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -167,6 +168,13 @@ public:
     // line-error events where the driver reports those lines, and never TxEmpty or
     // RxFlag.
     bool WaitEvent(uint32_t& eventWord);
+    // Waits until one of `events` is set (consumed if auto-reset; returns its index) or,
+    // with `watchInput`, until received bytes wait in the driver (returns events.size()),
+    // at most timeoutMs (-1 on time-out). Lets the thread that reads the device wake on
+    // input itself. Where the platform cannot wait for input without starting a read
+    // (Windows), it waits for the events only. A hung-up device is not watched.
+    int WaitEventsOrInput(std::initializer_list<Event*> events, bool watchInput,
+                          uint32_t timeoutMs);
     // How often WaitEvent has gone round its wait so far (for checking that a wait
     // does not spin; a Windows wait counts one pass per call).
     uint64_t WaitPasses() const;

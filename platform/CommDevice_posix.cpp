@@ -19,6 +19,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace orvi::platform {
 
 namespace {
@@ -143,6 +146,22 @@ void ApplyControlLines(int fd, uint32_t flags) {
     (void)ioctl(fd, TIOCMBIC, &drop);
 }
 
+// RTS toggled around each transmission (the Windows RTS_CONTROL_TOGGLE) is the
+// driver's RS-485 mode on Linux; drivers without it (ptys, most USB adapters) answer
+// ENOTTY (ignored like the other line requests) and the line stays as
+// ApplyControlLines set it. `enabled` remembers whether
+// this device asked for the mode, so that leaving the toggle turns it off again.
+void ApplyRs485(int fd, uint32_t flags, bool& enabled) {
+    const bool toggle = dcb::RtsControl(flags) == dcb::ControlToggle;
+    if (!toggle && !enabled)
+        return;
+    serial_rs485 rs485{};
+    if (toggle)
+        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (ioctl(fd, TIOCSRS485, &rs485) == 0)
+        enabled = toggle;
+}
+
 DeviceState OpeningState() {
     DeviceState s;
     s.Flags = dcb::fBinary;
@@ -185,6 +204,7 @@ struct CommDevice::Impl {
 
     std::mutex stateLock;
     DeviceState kept;                     // guarded by stateLock
+    bool rs485Enabled = false;            // guarded by stateLock
     serial_icounter_struct errorCounts{}; // guarded by stateLock
 
     // The open descriptor, or -1 with LastError set.
@@ -250,6 +270,7 @@ uint32_t CommDevice::Open(const std::string& name) {
         (void)ioctl(fd.Get(), TIOCMGET, &d.eventLines);
     d.reportedIn = 0;
     d.mask = 0;
+    d.rs485Enabled = false;
     d.kept = TermiosToDeviceState(t, ReadBaudRate(fd.Get()), OpeningState());
     d.fd = fd.Release();
     d.gate.Open();
@@ -464,6 +485,34 @@ bool CommDevice::WaitEvent(uint32_t& eventWord) {
     }
 }
 
+int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool watchInput,
+                                  uint32_t timeoutMs) {
+    if (!watchInput)
+        return WaitAny(events, timeoutMs);
+    Impl& d = *impl_;
+    const CallGate::Call call(d.gate); // keeps the descriptor open while it is polled
+    const int fd = d.Fd(call);
+    if (fd < 0)
+        return WaitAny(events, timeoutMs);
+    std::vector<pollfd> fds;
+    for (Event* e : events)
+        fds.push_back(pollfd{int(e->NativeHandle()), POLLIN, 0});
+    fds.push_back(pollfd{fd, POLLIN, 0});
+    const int timeout = timeoutMs == kInfinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT_MAX));
+    if (poll(fds.data(), fds.size(), timeout) <= 0)
+        return -1;
+    int index = 0;
+    for (Event* e : events) {
+        if ((fds[size_t(index)].revents & POLLIN) != 0 && e->TryConsume())
+            return index;
+        ++index;
+    }
+    const short tty = fds.back().revents;
+    if ((tty & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return WaitAny(events, timeoutMs); // gone: wait for the events alone
+    return (tty & POLLIN) != 0 ? index : -1;
+}
+
 uint64_t CommDevice::WaitPasses() const {
     return impl_->waitPasses.load();
 }
@@ -568,6 +617,7 @@ bool CommDevice::SetState(const DeviceState& state) {
     d.kept = state;
     if (d.modemLines)
         ApplyControlLines(fd, state.Flags);
+    ApplyRs485(fd, state.Flags, d.rs485Enabled);
     return true;
 }
 

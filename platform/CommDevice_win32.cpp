@@ -314,6 +314,10 @@ bool CommDevice::WaitEvent(uint32_t& eventWord) {
     return true;
 }
 
+int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool, uint32_t timeoutMs) {
+    return WaitAny(events, timeoutMs);
+}
+
 uint64_t CommDevice::WaitPasses() const {
     return impl_->waitPasses.load();
 }

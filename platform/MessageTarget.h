@@ -62,4 +62,8 @@ intptr_t ThreadQueueWakeHandle();
 // True when the target exists and is owned by the calling thread.
 bool IsOwnedByCallingThread(WindowHandle target);
 
+// The target whose procedure the calling thread is running for a message that another
+// thread sent (SendMessageWithTimeout), the innermost one when they nest; 0 when none.
+WindowHandle RunningSentMessageTarget();
+
 } // namespace orvi::platform

@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace orvi::platform {
 
@@ -300,16 +301,21 @@ bool AwaitReply(ThreadQueue& queue, const SentPtr& message, uint32_t timeoutMs, 
     return true;
 }
 
+thread_local WindowHandle tSentTarget = 0; // RunningSentMessageTarget
+
 // Runs a sent message; a procedure that raises still releases its sender.
 void DeliverSent(const Taken& taken) {
     SentMessage& m = *taken.sent;
     intptr_t result = 0;
+    const WindowHandle outer = std::exchange(tSentTarget, m.target);
     try {
         result = (*taken.procedure)(m.msg, m.wParam, m.lParam);
     } catch (...) {
+        tSentTarget = outer;
         Complete(m, SentMessage::kFailed, 0);
         throw;
     }
+    tSentTarget = outer;
     Complete(m, SentMessage::kDone, result);
 }
 
@@ -428,6 +434,10 @@ intptr_t ThreadQueueWakeHandle() {
 bool IsOwnedByCallingThread(WindowHandle target) {
     const QueuePtr queue = TheRegistry().Find(target);
     return queue && queue->Owner() == std::this_thread::get_id() && queue->HasTarget(target);
+}
+
+WindowHandle RunningSentMessageTarget() {
+    return tSentTarget;
 }
 
 } // namespace orvi::platform

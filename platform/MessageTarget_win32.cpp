@@ -28,6 +28,8 @@ thread_local uint64_t tDelivered = 0;
 // An exception a procedure raised inside a system call; rethrown once the call returned,
 // since it must not unwind through the system's frames.
 thread_local std::exception_ptr tRaised;
+// RunningSentMessageTarget.
+thread_local WindowHandle tSentTarget = 0;
 
 LRESULT CALLBACK ForwardToTarget(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto* slot = reinterpret_cast<Procedure*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -35,13 +37,18 @@ LRESULT CALLBACK ForwardToTarget(HWND window, UINT msg, WPARAM wParam, LPARAM lP
         return DefWindowProcA(window, msg, wParam, lParam);
     const Procedure procedure = *slot; // the procedure may destroy its own window
     ++tDelivered;
+    const WindowHandle outer = tSentTarget;
+    if (InSendMessage())
+        tSentTarget = reinterpret_cast<WindowHandle>(window);
+    LRESULT result = 0;
     try {
-        return LRESULT((*procedure)(msg, wParam, lParam));
+        result = LRESULT((*procedure)(msg, wParam, lParam));
     } catch (...) {
         if (!tRaised)
             tRaised = std::current_exception();
-        return 0;
     }
+    tSentTarget = outer;
+    return result;
 }
 
 void RethrowRaised() {
@@ -171,6 +178,10 @@ intptr_t ThreadQueueWakeHandle() {
 bool IsOwnedByCallingThread(WindowHandle target) {
     const HWND window = TargetWindow(target);
     return window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+}
+
+WindowHandle RunningSentMessageTarget() {
+    return tSentTarget;
 }
 
 } // namespace orvi::platform

@@ -1,6 +1,7 @@
 #include "serial/dispatch/BaseDispatcher.h"
 
 #include "platform/Clock.h"
+#include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Utilities.h"
 #include "serial/dispatch/DispatcherHooks.h"
@@ -65,7 +66,11 @@ int32_t TOrvBaseDispatcher::OpenPort(const std::string& name, int32_t baud, int3
     traceLog_.SetDeviceName(deviceName_);
     traceLog_.SetScratchSize(std::max(inSize, outSize));
     traceLog_.Reset(MillisecondClock());
-    StartWorkers();
+    if (!StartWorkers()) {
+        // The workers that did start are stopped and the rings freed by the close.
+        ClosePort();
+        return -int32_t(platform::syserr::NotEnoughMemory);
+    }
     return ecOK;
 }
 
@@ -77,6 +82,9 @@ void TOrvBaseDispatcher::AllocateRings(uint32_t inSize, uint32_t outSize) {
         InRingFull = false;
         PeekMode = false;
         PeekCount = MaxPeekCount = 0;
+        InFilled = InTaken = InScanned = 0;
+        TakeHold = false;
+        PeekWindow = 0;
     }
     {
         std::lock_guard lock(OutLock);
@@ -200,11 +208,14 @@ bool TOrvBaseDispatcher::FillInputRing() {
         return false;
     if (InRingFull) {
         InputBacklog = true;
+        InputStreaming = false;
         return true;
     }
     const uint32_t waiting = RefreshCommStatus().InQue;
-    if (waiting == 0)
+    if (waiting == 0) {
+        InputStreaming = false;
         return false;
+    }
 
     uint32_t free = 0, first = 0;
     if (InHead == InTail) {
@@ -224,9 +235,13 @@ bool TOrvBaseDispatcher::FillInputRing() {
         second = 0;
     if (second > 0)
         n += ReadIntoRing(second);
-    // Bytes left in the driver for lack of room: the takers ask for a refill as soon
-    // as half the ring is free, instead of leaving them for the next pass.
-    InputBacklog = waiting > n;
+    // Bytes left in the driver for lack of room, or a ring filled up (the worker then
+    // stops watching for input): the takers ask for a refill as soon as half the ring is
+    // free, instead of leaving it for the next pass.
+    InputBacklog = waiting > n || InRingFull;
+    // A large read while the ring still has room is a stream: more is most likely right
+    // behind it, and the next pass reads it without waiting for the event hand-over.
+    InputStreaming = n >= kStreamingRead && !InRingFull;
     return true;
 }
 
@@ -239,6 +254,7 @@ uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t count) {
     if (traceLog_.LogOn())
         traceLog_.LogRecord(1, 1, uint32_t(n), InRing.get() + InHead, uint32_t(n));
     InHead += uint32_t(n);
+    InFilled += uint32_t(n);
     if (InHead == kInRingSize)
         InHead = 0;
     if (n > 0)
@@ -246,9 +262,38 @@ uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t count) {
     return uint32_t(n);
 }
 
+void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {
+    InTail = (InTail + n) % kInRingSize;
+    InTaken += n;
+    InScanned = std::max(InScanned, InTaken);
+    if (n > 0)
+        InRingFull = false;
+}
+
+bool TOrvBaseDispatcher::IsPeekerLocked() const {
+    // A window handler's takes are peeks only from inside the message the worker sent,
+    // not from the window's thread elsewhere (its own polling, say).
+    if (PeekWindow != 0)
+        return platform::RunningSentMessageTarget() == PeekWindow;
+    return std::this_thread::get_id() == PeekThread;
+}
+
+bool TOrvBaseDispatcher::TakeWindowLocked(uint32_t& skip, uint32_t& avail) const {
+    skip = 0;
+    avail = InRing ? InVisibleLocked() : 0;
+    if (!PeekMode && !TakeHold)
+        return true;
+    // A dispatch runs: the bytes belong to its handlers, in the order they peek them.
+    if (!PeekMode || !IsPeekerLocked())
+        return false;
+    skip = PeekCount;
+    avail = uint32_t(std::min(InScanned, PeekEnd) - std::min(InTaken, PeekEnd));
+    return true;
+}
+
 int32_t TOrvBaseDispatcher::PeekByte(uint32_t n, uint8_t& byte) {
     std::lock_guard lock(InLock);
-    if (!InRing || n == 0 || InWaitingLocked() < n)
+    if (!InRing || n == 0 || InVisibleLocked() < n)
         return ecBufferIsEmpty;
     byte = InRing[(InTail + n - 1) % kInRingSize];
     return ecOK;
@@ -264,8 +309,8 @@ int32_t TOrvBaseDispatcher::TakeBlock(uint8_t* data, uint32_t len) {
 
 int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
     std::lock_guard lock(InLock);
-    const uint32_t skip = PeekMode ? PeekCount : 0;
-    if (!InRing || InWaitingLocked() < skip + len)
+    uint32_t skip = 0, avail = 0;
+    if (!TakeWindowLocked(skip, avail) || avail < skip + len)
         return block ? ecGetBlockFail : ecBufferIsEmpty;
     const uint32_t start = (InTail + skip) % kInRingSize;
     const uint32_t firstPart = std::min(len, kInRingSize - start);
@@ -274,44 +319,43 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
     if (PeekMode) {
         PeekCount += len;
     } else {
-        InTail = (InTail + len) % kInRingSize;
-        if (len > 0)
-            InRingFull = false;
+        AdvanceInTail(len);
         if (InputBacklog && InWaitingLocked() <= kInRingSize / 2) {
             InputBacklog = false;
             RequestInputFill();
         }
     }
     if (traceLog_.TraceOn())
-        for (uint32_t i = 0; i < len; ++i)
-            traceLog_.TraceRecord('R', data[i]);
+        traceLog_.TraceBlock('R', data, len);
     return ecOK;
 }
 
 uint32_t TOrvBaseDispatcher::InputCount() {
-    // Whoever counts is waiting for bytes: take what the driver holds now instead of
-    // leaving it for the dispatcher worker's next pass, so a reply is seen as soon as
-    // it has arrived.
-    FillInputRing();
-    return WaitingCount();
-}
-
-uint32_t TOrvBaseDispatcher::WaitingCount() {
     std::lock_guard lock(InLock);
-    const uint32_t waiting = InWaitingLocked();
-    return PeekMode ? waiting - std::min(waiting, PeekCount) : waiting;
+    uint32_t skip = 0, avail = 0;
+    if (!TakeWindowLocked(skip, avail))
+        return 0;
+    return avail - std::min(avail, skip);
 }
 
 int32_t TOrvBaseDispatcher::PurgeInput() {
     std::lock_guard lock(InLock);
     const int32_t result = DevicePurge(1);
+    ++InPurges;
     if (PeekMode) {
+        // The running dispatch consumes everything when it ends, and its handlers get
+        // nothing more: no purged byte is handed out after the purge.
         MaxPeekCount = InWaitingLocked();
+        PeekEnd = std::min(PeekEnd, InTaken);
     } else {
-        InTail = InHead;
+        AdvanceInTail(InWaitingLocked());
+        InRingFull = false;
         PeekCount = 0;
     }
-    InRingFull = false;
+    // Purged bytes are never scanned: the scan goes on behind them. A full ring stays
+    // marked full until a running dispatch has consumed it: cleared now, its equal
+    // indexes would read as an empty ring and the bytes would be read over.
+    InScanned = InFilled;
     triggers_.ResetDataMatches();
     return result;
 }
@@ -346,11 +390,13 @@ int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
         }
         OutputSent = true;
     }
+    // The log entry and the block's trace entries are recorded together under MainLock,
+    // so that two callers' blocks never interleave in the trace.
+    std::lock_guard lock(MainLock);
     if (traceLog_.LogOn())
         traceLog_.LogRecord(1, 2, uint32_t(n), data, uint32_t(n));
     if (traceLog_.TraceOn())
-        for (int32_t i = 0; i < n; ++i)
-            traceLog_.TraceRecord('T', data[i]);
+        traceLog_.TraceBlock('T', data, uint32_t(n));
     return result;
 }
 
@@ -372,6 +418,11 @@ int32_t TOrvBaseDispatcher::PurgeOutput() {
 
 void TOrvBaseDispatcher::WorkerStarted() {
     ++workerCount_;
+}
+
+void TOrvBaseDispatcher::WorkersNotStarted(int32_t n) {
+    if ((workerCount_ -= n) == 0)
+        workersActive_ = false;
 }
 
 void TOrvBaseDispatcher::WorkerEnded(bool isDispatcherWorker) {
@@ -409,6 +460,8 @@ platform::DeviceState TOrvBaseDispatcher::GetDeviceState() {
 
 // ---- the dispatcher worker's passes ----
 
+// A handler that asks for the close ends the whole pass: every check below is left
+// as soon as ClosePending is set, whatever the dispatch that set it returned.
 void TOrvBaseDispatcher::ProcessComEvent() {
     const uint32_t eventWord = EventWord.load();
     if (eventWord & 0x2138) {
@@ -425,20 +478,24 @@ void TOrvBaseDispatcher::ProcessComEvent() {
     }
     FillInputRing();
     if (!inDispatch_) {
-        if (!RunStatusChecks())
+        if (!RunStatusChecks() || !RunUntilQuiet([this] { return triggers_.CheckDataTriggers(); }))
             return;
-        while (triggers_.CheckDataTriggers())
-            if (closePending_)
-                return;
     }
     ClearStatusHits();
 }
 
-bool TOrvBaseDispatcher::RunStatusChecks() {
-    while (triggers_.CheckStatusTriggers())
+template <class Check> bool TOrvBaseDispatcher::RunUntilQuiet(Check check) {
+    for (;;) {
+        const bool fired = check();
         if (closePending_)
             return false;
-    return true;
+        if (!fired)
+            return true;
+    }
+}
+
+bool TOrvBaseDispatcher::RunStatusChecks() {
+    return RunUntilQuiet([this] { return triggers_.CheckStatusTriggers(); });
 }
 
 void TOrvBaseDispatcher::ClearStatusHits() {
@@ -450,9 +507,13 @@ void TOrvBaseDispatcher::CheckStatusAndTimers() {
     if (closePending_ || inDispatch_)
         return;
     triggers_.ClearStatusHitFlag();
-    while (!closePending_ && (triggers_.CheckStatusTriggers() || triggers_.CheckTimerTriggers())) {
-    }
-    ClearStatusHits();
+    const bool quiet = RunUntilQuiet([this] {
+        if (triggers_.CheckStatusTriggers())
+            return true;
+        return !closePending_ && triggers_.CheckTimerTriggers();
+    });
+    if (quiet)
+        ClearStatusHits();
 }
 
 void TOrvBaseDispatcher::SetHandlerFlags(int32_t mode) {

@@ -28,6 +28,7 @@
 #include "platform/Clock.h"
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
+#include "platform/MessageTarget.h"
 #include "serial/dispatch/DispatcherHooks.h"
 #include "serial/dispatch/TraceLog.h"
 #include "serial/dispatch/Triggers.h"
@@ -64,6 +65,7 @@ struct RingState {
     bool InRingFull = false;
     uint32_t OutHead = 0, OutTail = 0;
     bool OutRingFull = false;
+    uint64_t OutPurges = 0; // output purges so far: a write that overlapped one drops its piece
     uint32_t OutQueueSize = 0;
 };
 
@@ -86,11 +88,11 @@ public:
     void ClosePort();
     // Adds the device's new line errors to LineErrors and returns the status.
     platform::CommStatus RefreshCommStatus();
-    // Bytes waiting to be taken (less those the current handler took in a dispatch);
-    // first moves into the ring what the driver already holds.
+    // Bytes the calling thread may take now: those the dispatcher worker has filled
+    // and passed to the data triggers, less those the current handler took in a
+    // dispatch. During a data dispatch only the thread running the handler sees any.
+    // Holds only InLock; the dispatcher worker alone reads the device.
     uint32_t InputCount();
-    // The same without looking at the driver.
-    uint32_t WaitingCount();
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
     // Takes exactly `len` bytes, or none with -3005 when fewer are waiting.
@@ -181,7 +183,8 @@ protected:
     virtual int32_t DeviceWrite(const uint8_t* data, uint32_t count) = 0;
     virtual bool DeviceSetupQueues(uint32_t inSize, uint32_t outSize) = 0;
     virtual void ReleasePort();
-    virtual void StartWorkers() = 0;
+    // False when a worker thread could not be created (those started still run).
+    virtual bool StartWorkers() = 0;
     virtual void StopWorkers() = 0;
     // Returns 0 on success, -8 when the device layer could not create its events,
     // or the negated system error of the open.
@@ -205,6 +208,9 @@ protected:
     // driver still holds.
     virtual void RequestInputFill() {}
     bool RunStatusChecks(); // false when a handler asked to close
+    // Runs `check` while it reports a fired trigger; false as soon as a handler asked
+    // for the close (the pass ends there).
+    template <class Check> bool RunUntilQuiet(Check check);
     void ClearStatusHits();
     void DrainAndSettle();
     int32_t WriteDeviceState(platform::DeviceState& state);
@@ -215,8 +221,25 @@ protected:
     void AdvanceOutTail(uint32_t n);
     uint32_t InWaitingLocked() const;
 
+    bool InputRingFull() {
+        std::lock_guard lock(InLock);
+        return InRingFull || InputBacklog;
+    }
+
+    // Input ring helpers (caller holds InLock).
+    // Bytes filled and scanned by the data triggers, not yet taken.
+    uint32_t InVisibleLocked() const { return uint32_t(InScanned - InTaken); }
+    // Removes n bytes from the ring's tail.
+    void AdvanceInTail(uint32_t n);
+    // True when the calling thread runs the handler of the current dispatch.
+    bool IsPeekerLocked() const;
+    // What the calling thread may take: `skip` bytes it already peeked, `avail` in all.
+    bool TakeWindowLocked(uint32_t& skip, uint32_t& avail) const;
+
     // Bookkeeping shared with the device layer and the workers.
     void WorkerStarted();
+    // Takes back the count of `n` workers whose threads were never created.
+    void WorkersNotStarted(int32_t n);
     // Last act of every worker. `isDispatcherWorker` releases the port when the worker
     // was asked to (deferred close).
     void WorkerEnded(bool isDispatcherWorker);
@@ -238,7 +261,10 @@ protected:
     std::recursive_mutex MainLock;
     std::recursive_mutex OutLock;
     std::recursive_mutex InLock;
-    std::mutex releaseLock_; // one ReleasePort at a time (main thread or dispatcher worker)
+    // One ReleasePort at a time (main thread or dispatcher worker). Re-entrant: the
+    // release serves window messages while it waits for the workers, and a message
+    // handler may close (and so release) again on the same thread.
+    std::recursive_mutex releaseLock_;
 
     // MainLock
     platform::DeviceState DeviceState_;
@@ -263,6 +289,7 @@ protected:
     std::unique_ptr<uint8_t[]> OutRing;
     uint32_t OutHead = 0, OutTail = 0;
     bool OutRingFull = false;
+    uint64_t OutPurges = 0; // output purges so far: a write that overlapped one drops its piece
 
     // InLock
     std::unique_ptr<uint8_t[]> InRing;
@@ -271,6 +298,24 @@ protected:
     bool PeekMode = false;
     uint32_t PeekCount = 0, MaxPeekCount = 0;
     bool InputBacklog = false; // the driver held more than the ring could take
+    // The last fill read a stream's worth (kStreamingRead or more) and the ring has
+    // room: the dispatcher worker passes again at once. Read by the worker without InLock.
+    std::atomic<bool> InputStreaming{false};
+    static constexpr uint32_t kStreamingRead = 512;
+    // Byte counts since the open: put into the ring, removed from it, passed to the
+    // data triggers. InTaken <= InScanned <= InFilled; takers see only scanned bytes,
+    // so no byte is taken before the triggers have seen it, and the scan never refers
+    // to a byte already taken or purged (a full ring of unscanned bytes included).
+    uint64_t InFilled = 0, InTaken = 0, InScanned = 0;
+    // During a data dispatch: peekers see bytes below this count only, and the thread
+    // running the current handler is the peeker (a window handler's: the window's
+    // thread while it runs the message sent to it). TakeHold keeps every taker off
+    // between the dispatches of one match.
+    uint64_t PeekEnd = 0;
+    bool TakeHold = false;
+    uint64_t InPurges = 0; // input purges so far: a match found before one is not dispatched
+    std::thread::id PeekThread;
+    platform::WindowHandle PeekWindow = 0;
 
     // Cross-thread flags.
     std::atomic<bool> StopRequested{false};

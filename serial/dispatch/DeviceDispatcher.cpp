@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 namespace orvi {
 
@@ -29,10 +30,18 @@ TOrvDispatcherThread::~TOrvDispatcherThread() {
     Join();
 }
 
-void TOrvDispatcherThread::Start() {
+bool TOrvDispatcherThread::Start() {
     // StartWorkers has counted this worker already.
+    if (!WorkerStartAllowed())
+        return false;
     running_ = true;
-    thread_ = std::thread([this] { Run(); });
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        running_ = false;
+        return false;
+    }
+    return true;
 }
 
 void TOrvDispatcherThread::Run() {
@@ -42,6 +51,11 @@ void TOrvDispatcherThread::Run() {
     } catch (...) {
         ShowApplicationException(std::current_exception());
     }
+    // The port is released from here only when its close was deferred because handlers
+    // were running, however the loop ended (a raising handler that closed included); an
+    // ordinary stop is completed by the thread that asked.
+    if (ReleasesPort())
+        dispatcher_.ReleaseOnExit = dispatcher_.closePending_.load();
     running_ = false;
     dispatcher_.WorkerEnded(ReleasesPort());
 }
@@ -81,8 +95,13 @@ void TDispThread::Execute() {
     auto& d = dispatcher_;
     d.WorkerAck.Set();
     do {
-        const int woken =
-            WaitAny({&d.ComEventReady, &d.InputSpace}, TOrvDeviceDispatcher::kDispatchPassMs);
+        // While input streams in, the next bytes are read as soon as this pass ends;
+        // otherwise the worker wakes on input itself (where the device lets it) as well
+        // as on the event worker's hand-over, so that received bytes reach the ring
+        // without a second thread's wake-up. A full ring is not watched: its bytes wait.
+        const uint32_t wait = d.InputStreaming ? 0 : TOrvDeviceDispatcher::kDispatchPassMs;
+        const int woken = d.device_.WaitEventsOrInput({&d.ComEventReady, &d.InputSpace},
+                                                      !d.InputRingFull(), wait);
         const bool signalled = woken == 0;
         if (d.StopRequested)
             break;
@@ -94,9 +113,6 @@ void TDispThread::Execute() {
         d.CheckStatusAndTimers();
     } while (!d.StopRequested && !d.closePending_);
     d.WorkerAck.Set();
-    // The port is released from here only when its close was deferred because
-    // handlers were running; an ordinary stop is completed by the thread that asked.
-    d.ReleaseOnExit = d.closePending_.load();
 }
 
 void TOutThread::Execute() {
@@ -109,7 +125,7 @@ void TOutThread::Execute() {
                 return;
             SendPending();
         } else {
-            d.WorkerAck.Set();
+            d.OutFlushAck.Set();
         }
     } while (!d.StopRequested && !d.closePending_);
 }
@@ -119,23 +135,31 @@ void TOutThread::SendPending() {
     for (;;) {
         const uint8_t* piece = nullptr;
         uint32_t length = 0;
+        uint64_t purges = 0;
         {
             std::lock_guard lock(d.OutLock);
             length = d.MakeContiguousLocked();
             if (length == 0)
                 return;
             piece = d.OutRing.get() + d.OutTail;
+            purges = d.OutPurges;
         }
         uint32_t written = 0;
         const IoResult result = d.device_.Write(piece, length, written, d.OutFlush);
         std::lock_guard lock(d.OutLock);
+        // A purge that emptied the ring under this write (one that gave up waiting for
+        // the acknowledgement) leaves nothing to advance.
+        if (d.OutPurges != purges)
+            return;
         if (result == IoResult::Failed) {
             d.AdvanceOutTail(length); // the piece is dropped
             continue;
         }
         d.AdvanceOutTail(written);
         if (result == IoResult::Aborted) {
-            d.WorkerAck.Set();
+            // The write has ended (on Windows it was cancelled and awaited), so the purge
+            // may empty the ring that it wrote from.
+            d.OutFlushAck.Set();
             return;
         }
     }
@@ -159,7 +183,7 @@ std::array<TOrvDispatcherThread*, 3> TOrvDeviceDispatcher::Workers() const {
 
 bool TOrvDeviceDispatcher::EventsValid() const {
     return ComEventReady.Valid() && ComEventDone.Valid() && WorkerAck.Valid() &&
-           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid();
+           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid() && OutFlushAck.Valid();
 }
 
 void TOrvDeviceDispatcher::RequestInputFill() {
@@ -203,15 +227,18 @@ int32_t TOrvDeviceDispatcher::DeviceEscape(uint32_t func) {
 int32_t TOrvDeviceDispatcher::DevicePurge(uint32_t which) {
     bool ok;
     if (which == 0) {
+        // Only the output worker acknowledges: the purge goes on once it has left
+        // its write, so that write cannot advance the emptied ring.
         if (outThread_ && outThread_->Running() && !outThread_->IsCurrentThread()) {
-            WorkerAck.Reset();
+            OutFlushAck.Reset();
             OutFlush.Set();
-            WorkerAck.Wait(kPurgeWaitMs);
+            OutFlushAck.Wait(kPurgeWaitMs);
         }
         {
             std::lock_guard lock(OutLock);
             OutRingFull = false;
             OutHead = OutTail = 0;
+            ++OutPurges;
         }
         ok = device_.Purge(purge::TxAbort | purge::TxClear);
     } else {
@@ -277,7 +304,7 @@ uint32_t TOrvDeviceDispatcher::DeviceModemStatus() {
 
 // ---- starting and stopping the workers ----
 
-void TOrvDeviceDispatcher::StartWorkers() {
+bool TOrvDeviceDispatcher::StartWorkers() {
     {
         std::lock_guard lock(MainLock);
         if (workersActive_)
@@ -296,14 +323,21 @@ void TOrvDeviceDispatcher::StartWorkers() {
     // count to 0 while the others are still to start: WorkersActive would be cleared,
     // every later stop would skip the workers, and the destructor would wait for them
     // for ever.
-    for (size_t i = 0; i < Workers().size(); ++i)
+    const auto workers = Workers();
+    for (size_t i = 0; i < workers.size(); ++i)
         WorkerStarted();
-    for (TOrvDispatcherThread* worker : Workers()) {
-        worker->Start();
+    for (size_t i = 0; i < workers.size(); ++i) {
+        if (!workers[i]->Start()) {
+            // This one and the ones after it never run: uncount them. The caller closes
+            // the port, which stops those already running.
+            WorkersNotStarted(int32_t(workers.size() - i));
+            return false;
+        }
         WorkerAck.Wait(kWorkerStartMs); // a time-out is not an error
     }
     std::lock_guard lock(MainLock);
     ApplyWorkerPriorities();
+    return true;
 }
 
 void TOrvDeviceDispatcher::StopWorkers() {

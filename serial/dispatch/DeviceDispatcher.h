@@ -5,10 +5,11 @@
 //   event worker (TComThread)       waits for communication events, hands each to the
 //                                   dispatcher worker (ComEventReady) and waits until it
 //                                   was processed (ComEventDone);
-//   dispatcher worker (TDispThread) every event and at least every 50 ms: fills the
-//                                   input ring, checks triggers, calls handlers;
+//   dispatcher worker (TDispThread) every event, on input (where the device lets it
+//                                   wait for input) and at least every 50 ms: fills
+//                                   the input ring, checks triggers, calls handlers;
 //   output worker (TOutThread)      writes the output ring to the device, one write per
-//                                   pass, and serves purges (OutFlush -> WorkerAck).
+//                                   pass, and serves purges (OutFlush -> OutFlushAck).
 //
 // The logic is the same on every platform; TOrvWin32Dispatcher and
 // TOrvPosixDispatcher only name the platform's flavour, and TOrvPlatformDispatcher is
@@ -41,7 +42,8 @@ public:
     TOrvDispatcherThread(const TOrvDispatcherThread&) = delete;
     TOrvDispatcherThread& operator=(const TOrvDispatcherThread&) = delete;
 
-    void Start();
+    // False when the thread could not be created.
+    bool Start();
     void Join(); // owning thread only, after the worker ended
     bool Running() const { return running_.load(); }
     bool IsCurrentThread() const;
@@ -114,7 +116,7 @@ protected:
     int32_t DeviceSetState(const platform::DeviceState& state) override;
     int32_t DeviceWrite(const uint8_t* data, uint32_t count) override;
     bool DeviceSetupQueues(uint32_t inSize, uint32_t outSize) override;
-    void StartWorkers() override;
+    bool StartWorkers() override;
     void StopWorkers() override;
     int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) override;
     int32_t DeviceClose() override;
@@ -145,6 +147,8 @@ private:
     platform::Event WorkerAck{false};
     platform::Event OutDataReady{false};
     platform::Event OutFlush{false};
+    // Set by the output worker alone, when it has stopped sending for a purge.
+    platform::Event OutFlushAck{false};
     platform::Event InputSpace{false}; // room in the input ring for waiting bytes
 
     // Created in StartWorkers and joined by the destructor; the owning thread only.

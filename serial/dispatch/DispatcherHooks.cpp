@@ -11,6 +11,7 @@ namespace {
 std::mutex gHookLock;
 std::function<void()> gProcessor;
 std::function<void(const std::function<void()>&)> gRunner;
+std::function<bool()> gStartGate;
 
 template <class F> F Copy(const F& hook) {
     std::lock_guard lock(gHookLock);
@@ -43,6 +44,16 @@ void RunOnOwningThread(const std::function<void()>& work) {
 void SetOwningThreadRunner(std::function<void(const std::function<void()>&)> runner) {
     std::lock_guard lock(gHookLock);
     gRunner = std::move(runner);
+}
+
+void SetWorkerStartGate(std::function<bool()> gate) {
+    std::lock_guard lock(gHookLock);
+    gStartGate = std::move(gate);
+}
+
+bool WorkerStartAllowed() {
+    auto gate = Copy(gStartGate);
+    return !gate || gate();
 }
 
 } // namespace orvi

@@ -23,4 +23,9 @@ void SetPendingMessageProcessor(std::function<void()> processor);
 void RunOnOwningThread(const std::function<void()>& work);
 void SetOwningThreadRunner(std::function<void(const std::function<void()>&)> runner);
 
+// Asked before each worker thread is created; false makes that creation fail as if the
+// system had refused it. For tests of a failed start; none is set by default.
+void SetWorkerStartGate(std::function<bool()> gate);
+bool WorkerStartAllowed();
+
 } // namespace orvi

@@ -8,6 +8,8 @@
 #include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
 
+#include <algorithm>
+
 namespace orvi {
 
 using namespace platform;
@@ -285,14 +287,18 @@ int32_t TOrvBaseDispatcher::TakeLineError() {
                   {platform::ce::Frame, 4},
                   {platform::ce::Break, 9}};
     std::lock_guard lock(MainLock);
-    const uint32_t errors = LineErrors_.load();
-    for (const auto& entry : kOrder) {
-        if (errors & entry.bit) {
-            LineErrors_ &= ~0x0Fu;
-            return entry.code;
-        }
+    // One read-and-clear: a bit that the status refresh adds between the read and the
+    // clear makes the exchange fail and is read again, so it is reported next time
+    // instead of being cleared unseen.
+    uint32_t errors = LineErrors_.load();
+    for (;;) {
+        const auto found = std::find_if(std::begin(kOrder), std::end(kOrder),
+                                        [errors](const auto& entry) { return errors & entry.bit; });
+        if (found == std::end(kOrder))
+            return 0;
+        if (LineErrors_.compare_exchange_weak(errors, errors & ~0x0Fu))
+            return found->code;
     }
-    return 0;
 }
 
 bool TOrvBaseDispatcher::TakeLineBreak() {

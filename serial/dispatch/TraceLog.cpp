@@ -407,14 +407,20 @@ bool TOrvTraceLog::TraceExists() {
 }
 
 void TOrvTraceLog::TraceRecord(uint8_t kind, uint8_t byte) {
+    TraceBlock(kind, &byte, 1);
+}
+
+void TOrvTraceLog::TraceBlock(uint8_t kind, const uint8_t* bytes, uint32_t count) {
     std::lock_guard guard(lock_);
     if (!traceOn_ || !TraceBuffer)
         return;
-    TraceBuffer[2 * std::size_t(TraceIndex)] = kind;
-    TraceBuffer[2 * std::size_t(TraceIndex) + 1] = byte;
-    if (++TraceIndex == TraceSize) {
-        TraceIndex = 0;
-        TraceWrapped = true;
+    for (uint32_t i = 0; i < count; ++i) {
+        TraceBuffer[2 * std::size_t(TraceIndex)] = kind;
+        TraceBuffer[2 * std::size_t(TraceIndex) + 1] = bytes[i];
+        if (++TraceIndex == TraceSize) {
+            TraceIndex = 0;
+            TraceWrapped = true;
+        }
     }
 }
 

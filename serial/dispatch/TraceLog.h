@@ -57,6 +57,8 @@ public:
     bool TraceOn() const { return traceOn_.load(std::memory_order_relaxed); }
     bool TraceExists();
     void TraceRecord(uint8_t kind, uint8_t byte);
+    // One entry per byte, all in one piece: no other caller's entries come between.
+    void TraceBlock(uint8_t kind, const uint8_t* bytes, uint32_t count);
     // 0 or the negated file error.
     int32_t TraceWrite(const std::string& name, bool append, bool inHex, bool allHex);
 

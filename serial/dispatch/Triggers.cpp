@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <thread>
 
 namespace orvi {
 
@@ -273,8 +274,7 @@ void TOrvTriggers::ClearTriggers() {
 }
 
 void TOrvTriggers::ResetScan() {
-    lastScanPos_ = 0;
-    lastAvailPos_ = 0;
+    lastAvailScan_ = 0;
 }
 
 void TOrvTriggers::ResetStatusHits() {
@@ -331,11 +331,15 @@ void TOrvTriggers::FreeTriggerSnapshot(TTriggerSnapshot& snapshot) {
 
 // ---- checks ----
 
+// Scans the bytes the ring holds beyond the scan position, up to the first byte that
+// completes a data trigger's sequence. The scan and the ring's fill level are byte
+// counts (the dispatcher's InScanned and InFilled), so a full ring of unscanned bytes
+// is told from an empty one, and bytes taken or purged are never scanned.
 bool TOrvTriggers::CheckDataTriggers() {
     auto& d = dispatcher_;
-    uint32_t pos = lastScanPos_;
     bool anyMatched = false;
-    uint32_t longest = 0, before = 0;
+    uint32_t longest = 0, before = 0, waiting = 0;
+    uint64_t matchEnd = 0, purges = 0;
     int32_t threshold;
     matched_.clear();
     {
@@ -343,24 +347,19 @@ bool TOrvTriggers::CheckDataTriggers() {
         threshold = availThreshold_;
         if (!d.InRing)
             return false;
-        while (pos != d.InHead) {
-            const uint8_t byte = d.InRing[pos];
-            for (auto& t : data_) {
-                if (t.Length == 0)
-                    continue;
-                if (!t.Matched)
-                    t.Matched = MatchByte(t, byte) ? kMatched : kNoneMatched;
-                if (t.Matched) {
-                    anyMatched = true;
-                    longest = std::max(longest, uint32_t(t.Length));
-                }
-            }
-            if (anyMatched)
-                break;
-            pos = (pos + 1) % kInRingSize;
-        }
-        if (anyMatched) {
-            const uint32_t upTo = (pos + kInRingSize - d.InTail) % kInRingSize + 1;
+        anyMatched = ScanLocked(longest);
+        if (!anyMatched) {
+            waiting = d.InVisibleLocked();
+            if (threshold == 0 || d.InScanned == lastAvailScan_ || waiting < uint32_t(threshold))
+                return false;
+            lastAvailScan_ = d.InScanned;
+            if (!handlersActive_)
+                return true;
+            // Counted and entered at once: no other taker can make the count stale.
+            BeginDispatchLocked(MsgTriggerAvail, d.InScanned);
+        } else {
+            matchEnd = d.InScanned;
+            const uint32_t upTo = d.InVisibleLocked();
             before = upTo > longest ? upTo - longest : 0;
             // Matched triggers are reported from the last to the first.
             for (auto it = data_.rbegin(); it != data_.rend(); ++it) {
@@ -369,34 +368,75 @@ bool TOrvTriggers::CheckDataTriggers() {
                 it->Matched = kNoneMatched;
                 matched_.emplace_back(it->Handle, uint32_t(it->Length));
             }
+            // The matched bytes go to the dispatches below, not to other takers between them.
+            d.TakeHold = true;
+            purges = d.InPurges;
         }
     }
     if (!anyMatched) {
-        lastScanPos_ = pos;
-        const uint32_t waiting = d.WaitingCount();
-        if (threshold == 0 || pos == lastAvailPos_ || waiting < uint32_t(threshold))
-            return false;
-        const bool result = NotifyAvail(waiting);
-        lastAvailPos_ = pos;
-        return result;
+        Log(kLogTrigger, kSubAvail, waiting);
+        return RunDispatch(MsgTriggerAvail, waiting, 0);
     }
+    const TakeHoldRelease release(d);
+    return DispatchMatch(threshold, before, longest, matchEnd, purges);
+}
 
+bool TOrvTriggers::ScanLocked(uint32_t& longest) {
+    auto& d = dispatcher_;
+    const bool anyTrigger = std::any_of(data_.begin(), data_.end(),
+                                        [](const TDataTrigger& t) { return t.Length != 0; });
+    if (!anyTrigger) {
+        d.InScanned = d.InFilled;
+        return false;
+    }
+    uint32_t pos = uint32_t((d.InTail + (d.InScanned - d.InTaken)) % kInRingSize);
+    while (d.InScanned < d.InFilled) {
+        const uint8_t byte = d.InRing[pos];
+        ++d.InScanned;
+        bool anyMatched = false;
+        for (auto& t : data_) {
+            if (t.Length == 0)
+                continue;
+            if (!t.Matched)
+                t.Matched = MatchByte(t, byte) ? kMatched : kNoneMatched;
+            if (t.Matched) {
+                anyMatched = true;
+                longest = std::max(longest, uint32_t(t.Length));
+            }
+        }
+        if (anyMatched)
+            return true;
+        pos = (pos + 1) % kInRingSize;
+    }
+    return false;
+}
+
+// The dispatches of one match: the bytes in front of the sequence first (when they reach
+// the threshold), then each matched trigger. Peekers see the bytes up to the matched
+// sequence's end only.
+bool TOrvTriggers::DispatchMatch(int32_t threshold, uint32_t before, uint32_t longest,
+                                 uint64_t matchEnd, uint64_t purges) {
+    auto& d = dispatcher_;
     bool result = true;
-    if (threshold > 0 && pos != lastAvailPos_ && before >= uint32_t(threshold)) {
-        result = NotifyAvail(before);
-        lastScanPos_ = lastAvailPos_ = pos;
+    if (threshold > 0 && matchEnd != lastAvailScan_ && before >= uint32_t(threshold)) {
+        lastAvailScan_ = matchEnd;
+        Log(kLogTrigger, kSubAvail, before);
+        result = Dispatch(MsgTriggerAvail, before, 0, matchEnd - longest, purges);
+        if (d.closePending_)
+            return false;
     }
     for (const auto& [handle, length] : matched_) {
         Log(kLogTrigger, kSubData, uint32_t(handle));
-        result = CallHandlers(MsgTriggerData, uint32_t(handle), length);
+        result = Dispatch(MsgTriggerData, uint32_t(handle), length, matchEnd, purges);
+        if (d.closePending_)
+            return false;
     }
-    lastScanPos_ = (pos + 1) % kInRingSize;
     return result;
 }
 
-bool TOrvTriggers::NotifyAvail(uint32_t count) {
-    Log(kLogTrigger, kSubAvail, count);
-    return CallHandlers(MsgTriggerAvail, count, 0);
+TOrvTriggers::TakeHoldRelease::~TakeHoldRelease() {
+    std::lock_guard lock(d_.InLock);
+    d_.TakeHold = false;
 }
 
 bool TOrvTriggers::CheckTimerTriggers() {
@@ -472,11 +512,22 @@ bool TOrvTriggers::CheckStatusTriggers() {
 
 // ---- the dispatch ----
 
+void TOrvTriggers::SetPeeker(platform::WindowHandle window) {
+    std::lock_guard lock(dispatcher_.InLock);
+    dispatcher_.PeekThread = std::this_thread::get_id();
+    dispatcher_.PeekWindow = window;
+}
+
 bool TOrvTriggers::CallOne(const EventHandler& h, uint32_t msg, uint32_t trigger, uint32_t param) {
-    if (h.Synchronised)
-        RunOnOwningThread([&] { h.Handler(msg, trigger, param); });
-    else
+    if (h.Synchronised) {
+        RunOnOwningThread([&] {
+            SetPeeker(0);
+            h.Handler(msg, trigger, param);
+        });
+        SetPeeker(0);
+    } else {
         h.Handler(msg, trigger, param);
+    }
     return true;
 }
 
@@ -486,10 +537,13 @@ bool TOrvTriggers::CallOne(const ProcHandler& h, uint32_t msg, uint32_t trigger,
 }
 
 bool TOrvTriggers::CallOne(const WindowHandler& h, uint32_t msg, uint32_t trigger, uint32_t param) {
+    // The window's thread runs the handler: its takes are the handler's peeks.
+    SetPeeker(h.Window);
     // A window that does not answer in time is skipped for this dispatch.
     intptr_t ignored = 0;
     platform::SendMessageWithTimeout(h.Window, msg, trigger, intptr_t(param), kWindowSendTimeoutMs,
                                      &ignored);
+    SetPeeker(0);
     return true;
 }
 
@@ -524,28 +578,44 @@ bool TOrvTriggers::CallList(List& list, uint32_t msg, uint32_t trigger, uint32_t
 }
 
 bool TOrvTriggers::CallHandlers(uint32_t msg, uint32_t trigger, uint32_t value) {
-    auto& d = dispatcher_;
+    return Dispatch(msg, trigger, value, UINT64_MAX, kAnyPurges);
+}
+
+bool TOrvTriggers::Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint64_t peekEnd,
+                            uint64_t purges) {
     if (!handlersActive_)
         return true;
-    bool callWindows;
     {
-        std::lock_guard lock(d.MainLock);
-        d.inDispatch_ = true;
-        callWindows = windows_.size() > 1 || portHandlerOn_;
+        std::scoped_lock lock(dispatcher_.InLock, dispatcher_.MainLock);
+        // The matched bytes were purged: they fire nothing.
+        if (purges != kAnyPurges && purges != dispatcher_.InPurges)
+            return true;
+        BeginDispatchLocked(msg, peekEnd);
     }
-    const bool peek = msg == MsgTriggerAvail || msg == MsgTriggerData;
-    {
-        std::lock_guard lock(d.InLock);
-        d.MaxPeekCount = 0;
-        d.PeekMode = peek;
-    }
-    const uint32_t param = value + uint32_t(d.Handle()) * 65536u;
+    return RunDispatch(msg, trigger, value);
+}
 
+void TOrvTriggers::BeginDispatchLocked(uint32_t msg, uint64_t peekEnd) {
+    auto& d = dispatcher_;
+    d.inDispatch_ = true;
+    callWindows_ = windows_.size() > 1 || portHandlerOn_;
+    d.MaxPeekCount = 0;
+    d.PeekCount = 0;
+    d.PeekMode = msg == MsgTriggerAvail || msg == MsgTriggerData;
+    d.PeekEnd = peekEnd;
+    d.PeekThread = std::this_thread::get_id();
+    d.PeekWindow = 0;
+}
+
+bool TOrvTriggers::RunDispatch(uint32_t msg, uint32_t trigger, uint32_t value) {
+    auto& d = dispatcher_;
+    const bool peek = msg == MsgTriggerAvail || msg == MsgTriggerData;
+    const uint32_t param = value + uint32_t(d.Handle()) * 65536u;
     bool completed = false;
     try {
         completed = CallList(events_, msg, trigger, param) &&
                     CallList(procs_, msg, trigger, param) &&
-                    (!callWindows || CallList(windows_, msg, trigger, param));
+                    (!callWindows_ || CallList(windows_, msg, trigger, param));
     } catch (...) {
         // The handler's exception ends the dispatcher worker. End the dispatch as an abort
         // does, so that takers consume again and a close is not deferred to a worker that
@@ -562,14 +632,13 @@ bool TOrvTriggers::EndDispatch(bool completed, bool peek, uint32_t msg, uint32_t
     {
         std::lock_guard lock(d.InLock);
         if (completed && peek) {
-            d.InTail = (d.InTail + d.MaxPeekCount) % kInRingSize;
-            if (d.MaxPeekCount > 0)
-                d.InRingFull = false;
+            d.AdvanceInTail(std::min(d.MaxPeekCount, d.InWaitingLocked()));
             if (msg == MsgTriggerAvail && d.MaxPeekCount != trigger)
                 result = false;
         }
         // After an abort the bytes stay where they are; the port is closing.
         d.PeekMode = false;
+        d.PeekWindow = 0;
         if (completed)
             d.PeekCount = 0;
     }

@@ -160,7 +160,28 @@ private:
     void PurgeDeletedHandlers();
     bool AnyHandlers() const;
     bool FindStatusTrigger(int32_t& handle, uint32_t& reported);
-    bool NotifyAvail(uint32_t count);
+    // Feeds unscanned bytes to the data triggers up to the first completed sequence;
+    // true when one completed. Caller holds InLock and MainLock.
+    bool ScanLocked(uint32_t& longest);
+    bool DispatchMatch(int32_t threshold, uint32_t before, uint32_t longest, uint64_t matchEnd,
+                       uint64_t purges);
+    // A dispatch in three steps: entering it (InLock and MainLock held, so that a count
+    // taken under the same locks is still true when the handlers run), calling the
+    // handlers, leaving it. Peekers see bytes below `peekEnd` only. A dispatch for a match
+    // is skipped when an input purge came after the match (`purges`: the count then).
+    static constexpr uint64_t kAnyPurges = UINT64_MAX;
+    bool Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint64_t peekEnd,
+                  uint64_t purges);
+    void BeginDispatchLocked(uint32_t msg, uint64_t peekEnd);
+    bool RunDispatch(uint32_t msg, uint32_t trigger, uint32_t value);
+    // The thread that calls this runs the next handler (`window`: the window's thread does).
+    void SetPeeker(platform::WindowHandle window);
+    // Lets other takers at the ring again when the dispatches of one match are over.
+    struct TakeHoldRelease {
+        explicit TakeHoldRelease(TOrvBaseDispatcher& d) : d_(d) {}
+        ~TakeHoldRelease();
+        TOrvBaseDispatcher& d_;
+    };
     void Log(uint8_t type, uint8_t subtype, uint32_t data);
 
     TOrvBaseDispatcher& dispatcher_;
@@ -180,8 +201,8 @@ private:
     std::atomic<bool> handlersActive_{false};
 
     // Dispatcher worker only.
-    uint32_t lastScanPos_ = 0;
-    uint32_t lastAvailPos_ = 0;
+    uint64_t lastAvailScan_ = 0; // the scan count of the last data-available notification
+    bool callWindows_ = false;   // of the dispatch in progress
     bool statusHit_ = false;
     std::vector<std::pair<int32_t, uint32_t>> matched_; // handle, length; reused
 };

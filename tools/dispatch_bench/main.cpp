@@ -1,8 +1,11 @@
 // Measures the dispatcher on a pseudo-terminal at 921600 baud against raw termios
-// reads and writes on the same pty:
-//   - receive latency: the peer writes 20 bytes; time until InputCount reaches 20;
+// reads and writes on a second pty of the same kind. The two paths alternate exchange by
+// exchange (dispatcher, raw, dispatcher, raw, ...), so that both see the same machine:
+//   - receive latency: the peer writes 20 bytes; time until InputCount reaches 20
+//     (raw: until a read has them);
 //   - round trip: QueueBlock 7, the peer answers 20, take them; against raw write/read;
-//   - a 16 MiB stream into the input ring, taken as it arrives; against raw reads;
+//   - a 16 MiB stream, in alternating rounds of 1 MiB, into the input ring and taken as
+//     it arrives; against raw reads;
 //   - CPU used by an open, idle port.
 // Usage: dispatch_bench [exchanges] [idle seconds]
 #include "platform/PortNames.h"
@@ -80,30 +83,23 @@ void TakeAll(TOrvBaseDispatcher& d, uint32_t n) {
         d.TakeByte(b);
 }
 
-std::vector<double> ReceiveLatency(TOrvBaseDispatcher& d, testing::PtyPort& pty, int count) {
-    std::vector<double> us;
-    std::vector<uint8_t> reply(kReply, 0x33);
-    for (int i = 0; i < count; ++i) {
-        const auto t0 = Clock::now();
-        pty.Write(reply.data(), kReply);
-        WaitInput(d, kReply);
-        us.push_back(Us(Clock::now() - t0));
-        TakeAll(d, kReply);
-    }
+double DispatcherReceive(TOrvBaseDispatcher& d, testing::PtyPort& pty) {
+    const std::vector<uint8_t> reply(kReply, 0x33);
+    const auto t0 = Clock::now();
+    pty.Write(reply.data(), kReply);
+    WaitInput(d, kReply);
+    const double us = Us(Clock::now() - t0);
+    TakeAll(d, kReply);
     return us;
 }
 
-std::vector<double> DispatcherRoundTrips(TOrvBaseDispatcher& d, int count) {
-    std::vector<double> us;
-    std::vector<uint8_t> request(kRequest, 0x01);
-    for (int i = 0; i < count; ++i) {
-        const auto t0 = Clock::now();
-        d.QueueBlock(request.data(), kRequest);
-        WaitInput(d, kReply);
-        TakeAll(d, kReply);
-        us.push_back(Us(Clock::now() - t0));
-    }
-    return us;
+double DispatcherRoundTrip(TOrvBaseDispatcher& d) {
+    const std::vector<uint8_t> request(kRequest, 0x01);
+    const auto t0 = Clock::now();
+    d.QueueBlock(request.data(), kRequest);
+    WaitInput(d, kReply);
+    TakeAll(d, kReply);
+    return Us(Clock::now() - t0);
 }
 
 int OpenRaw(const std::string& path) {
@@ -130,60 +126,61 @@ size_t ReadRaw(int fd, uint8_t* buf, size_t n) {
     return got;
 }
 
-std::vector<double> RawRoundTrips(const std::string& path, int count) {
-    const int fd = OpenRaw(path);
-    std::vector<double> us;
-    std::vector<uint8_t> request(kRequest, 0x01), reply(kReply);
-    for (int i = 0; i < count; ++i) {
-        const auto t0 = Clock::now();
-        if (::write(fd, request.data(), kRequest) != ssize_t(kRequest))
-            break;
-        ReadRaw(fd, reply.data(), kReply);
-        us.push_back(Us(Clock::now() - t0));
-    }
-    ::close(fd);
-    return us;
+double RawReceive(int fd, testing::PtyPort& pty) {
+    const std::vector<uint8_t> reply(kReply, 0x33);
+    std::vector<uint8_t> got(kReply);
+    const auto t0 = Clock::now();
+    pty.Write(reply.data(), kReply);
+    ReadRaw(fd, got.data(), kReply);
+    return Us(Clock::now() - t0);
 }
 
-double StreamIntoRing(TOrvBaseDispatcher& d, testing::PtyPort& pty) {
-    std::vector<uint8_t> chunk(4096, 0x77);
+double RawRoundTrip(int fd) {
+    const std::vector<uint8_t> request(kRequest, 0x01);
+    std::vector<uint8_t> reply(kReply);
     const auto t0 = Clock::now();
-    std::thread writer([&] {
-        for (size_t sent = 0; sent < kStreamBytes; sent += chunk.size())
-            pty.Write(chunk.data(), chunk.size());
-    });
-    std::vector<uint8_t> buf(kInRingSize);
-    for (size_t got = 0; got < kStreamBytes;) {
-        const uint32_t n = std::min<uint32_t>(d.InputCount(), uint32_t(buf.size()));
-        if (n > 0 && d.TakeBlock(buf.data(), n) == ecOK)
-            got += n;
-        else
-            std::this_thread::yield();
-    }
-    writer.join();
-    return double(kStreamBytes) / (1 << 20) /
-           std::chrono::duration<double>(Clock::now() - t0).count();
+    if (::write(fd, request.data(), kRequest) != ssize_t(kRequest))
+        return 0;
+    ReadRaw(fd, reply.data(), kReply);
+    return Us(Clock::now() - t0);
 }
 
-double StreamRaw(const std::string& path, testing::PtyPort& pty) {
-    const int fd = OpenRaw(path);
-    std::vector<uint8_t> chunk(4096, 0x77), buf(8192);
+// One round of `bytes` written by the peer in 4 KiB chunks while `take` consumes them;
+// returns the seconds it took.
+template <class Take> double StreamRound(testing::PtyPort& pty, size_t bytes, Take take) {
+    const std::vector<uint8_t> chunk(4096, 0x77);
     const auto t0 = Clock::now();
     std::thread writer([&] {
-        for (size_t sent = 0; sent < kStreamBytes; sent += chunk.size())
+        for (size_t sent = 0; sent < bytes; sent += chunk.size())
             pty.Write(chunk.data(), chunk.size());
     });
-    for (size_t got = 0; got < kStreamBytes;) {
-        pollfd p{fd, POLLIN, 0};
-        poll(&p, 1, 1000);
-        const ssize_t r = ::read(fd, buf.data(), buf.size());
-        if (r > 0)
-            got += size_t(r);
-    }
+    for (size_t got = 0; got < bytes;)
+        got += take();
     writer.join();
-    ::close(fd);
-    return double(kStreamBytes) / (1 << 20) /
-           std::chrono::duration<double>(Clock::now() - t0).count();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+size_t TakeFromRing(TOrvBaseDispatcher& d, std::vector<uint8_t>& buf) {
+    const uint32_t n = std::min<uint32_t>(d.InputCount(), uint32_t(buf.size()));
+    if (n > 0 && d.TakeBlock(buf.data(), n) == ecOK)
+        return n;
+    std::this_thread::yield();
+    return 0;
+}
+
+size_t TakeRaw(int fd, std::vector<uint8_t>& buf) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 1000);
+    const ssize_t r = ::read(fd, buf.data(), buf.size());
+    return r > 0 ? size_t(r) : 0;
+}
+
+void Report(const char* what, const std::vector<double>& viaDispatcher,
+            const std::vector<double>& raw) {
+    const double d50 = Percentile(viaDispatcher, 0.5), r50 = Percentile(raw, 0.5);
+    std::printf("%s: dispatcher median %.1f us p99 %.1f us; raw termios median %.1f us p99 %.1f "
+                "us; median ratio %.2f\n",
+                what, d50, Percentile(viaDispatcher, 0.99), r50, Percentile(raw, 0.99), d50 / r50);
 }
 
 int Open(TOrvBaseDispatcher& d, testing::PtyPort& pty) {
@@ -196,40 +193,43 @@ int Open(TOrvBaseDispatcher& d, testing::PtyPort& pty) {
 int main(int argc, char** argv) {
     const int exchanges = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    testing::PtyPort pty(5);
-    std::vector<double> latency, viaDispatcher, raw;
-    double ringMiBs = 0, rawMiBs = 0, idleCpu = 0;
-    {
-        TOrvPosixDispatcher d(nullptr);
-        if (Open(d, pty) != ecOK) {
-            std::fprintf(stderr, "cannot open the pty\n");
-            return 1;
-        }
-        latency = ReceiveLatency(d, pty, exchanges);
-        {
-            Responder responder(pty);
-            viaDispatcher = DispatcherRoundTrips(d, exchanges);
-        }
-        ringMiBs = StreamIntoRing(d, pty);
-        const double cpu0 = CpuSeconds();
-        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-        idleCpu = (CpuSeconds() - cpu0) / idleSeconds * 100.0;
+    testing::PtyPort ptyD(5), ptyR(6);
+    TOrvPosixDispatcher d(nullptr);
+    if (Open(d, ptyD) != ecOK) {
+        std::fprintf(stderr, "cannot open the pty\n");
+        return 1;
+    }
+    const int rawFd = OpenRaw(ptyR.SlavePath());
+    std::vector<double> latencyD, latencyR, tripD, tripR;
+    for (int i = 0; i < exchanges; ++i) {
+        latencyD.push_back(DispatcherReceive(d, ptyD));
+        latencyR.push_back(RawReceive(rawFd, ptyR));
     }
     {
-        Responder responder(pty);
-        raw = RawRoundTrips(pty.SlavePath(), exchanges);
+        Responder responderD(ptyD), responderR(ptyR);
+        for (int i = 0; i < exchanges; ++i) {
+            tripD.push_back(DispatcherRoundTrip(d));
+            tripR.push_back(RawRoundTrip(rawFd));
+        }
     }
-    rawMiBs = StreamRaw(pty.SlavePath(), pty);
+    double secondsD = 0, secondsR = 0;
+    std::vector<uint8_t> buf(kInRingSize);
+    constexpr size_t kRound = 1u << 20;
+    for (size_t done = 0; done < kStreamBytes; done += kRound) {
+        secondsD += StreamRound(ptyD, kRound, [&] { return TakeFromRing(d, buf); });
+        secondsR += StreamRound(ptyR, kRound, [&] { return TakeRaw(rawFd, buf); });
+    }
+    ::close(rawFd);
+    const double cpu0 = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const double idleCpu = (CpuSeconds() - cpu0) / idleSeconds * 100.0;
 
-    std::printf(
-        "receive latency (20 bytes to InputCount): median %.1f us, p99 %.1f us (%d exchanges)\n",
-        Percentile(latency, 0.5), Percentile(latency, 0.99), exchanges);
-    const double rtD = Percentile(viaDispatcher, 0.5), rtR = Percentile(raw, 0.5);
-    std::printf("round trip 7 out / 20 back: dispatcher median %.1f us p99 %.1f us; raw termios "
-                "median %.1f us p99 %.1f us; ratio %.2f\n",
-                rtD, Percentile(viaDispatcher, 0.99), rtR, Percentile(raw, 0.99), rtD / rtR);
+    std::printf("%d exchanges of each kind, alternating\n", exchanges);
+    Report("receive latency (20 bytes)", latencyD, latencyR);
+    Report("round trip 7 out / 20 back", tripD, tripR);
+    const double mibs = double(kStreamBytes) / (1 << 20);
     std::printf("16 MiB stream: input ring %.1f MiB/s, raw reads %.1f MiB/s, ratio %.0f%%\n",
-                ringMiBs, rawMiBs, 100.0 * ringMiBs / rawMiBs);
+                mibs / secondsD, mibs / secondsR, 100.0 * secondsR / secondsD);
     std::printf("idle open port: %.2f%% of one core over %d s\n", idleCpu, idleSeconds);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
 #include "serial/dispatch/DeviceDispatcher.h"
+#include "serial/dispatch/DispatcherHooks.h"
 #include "tests/serial/dispatch/DispatcherProbe.h"
 #include "tests/support/WaitFor.h"
 #include "tools/pty/PtyPort.h"
@@ -124,7 +125,9 @@ TEST_F(DataPathTest, InputRingStopsWhenFullAndWrapsWhenTaken) {
     EXPECT_EQ(rings.InTail, 100u);
 }
 
-TEST_F(DataPathTest, PurgeOutputEndsABlockedWriteAndEmptiesTheRing) {
+TEST(DataPathPurgeTest, PurgeOutputEndsABlockedWriteAndSendsNothingStale) {
+    PtyPort pty{5};
+    DispatcherProbe dispatcher;
     ASSERT_EQ(Open(dispatcher, pty, 60000), ecOK);
     // The peer reads nothing, so the pseudo-terminal fills and the output worker
     // blocks inside its write.
@@ -133,19 +136,29 @@ TEST_F(DataPathTest, PurgeOutputEndsABlockedWriteAndEmptiesTheRing) {
     ASSERT_EQ(dispatcher.QueueBlock(block.data(), 1), ecOutputBufferTooSmall);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
+    // Another worker ending while the purge waits must not release it: only the output
+    // worker, once out of its write, may.
+    dispatcher.Device().SetEventMask(0);
     EXPECT_EQ(dispatcher.PurgeOutput(), ecOK);
     EXPECT_EQ(dispatcher.OutputUsed(), 0u);
     const RingState rings = dispatcher.Rings();
     EXPECT_EQ(rings.OutHead, 0u);
     EXPECT_EQ(rings.OutTail, 0u);
 
-    // The port still sends afterwards.
-    pty.ReadAvailable(200); // whatever the driver had taken before the purge
+    // The port still sends afterwards, and nothing of the purged block comes again:
+    // the peer gets what the driver had taken before the purge, then the marker.
     const std::vector<uint8_t> marker = {'E', 'N', 'D'};
     ASSERT_EQ(dispatcher.QueueBlock(marker.data(), 3), ecOK);
-    std::vector<uint8_t> got(3);
-    ASSERT_EQ(pty.ReadExact(got.data(), 3, 5000), 3u);
-    EXPECT_EQ(got, marker);
+    std::vector<uint8_t> got;
+    WaitFor([&] {
+        const auto more = pty.ReadAvailable(20);
+        got.insert(got.end(), more.begin(), more.end());
+        return got.size() >= 3 && std::equal(marker.begin(), marker.end(), got.end() - 3);
+    });
+    ASSERT_GE(got.size(), 3u);
+    EXPECT_TRUE(std::equal(marker.begin(), marker.end(), got.end() - 3));
+    EXPECT_TRUE(std::equal(got.begin(), got.end() - 3, block.begin()));
+    EXPECT_EQ(dispatcher.OutputUsed(), 0u);
 }
 
 TEST_F(DataPathTest, BlockTakeTakesAllAskedForOrNothing) {
@@ -256,6 +269,27 @@ TEST(DispatcherWorkersTest, SecondStartRaisesDispatcherAlreadyStarted) {
         EXPECT_STREQ(e.what(), "Dispatcher already started");
     }
     EXPECT_EQ(probe.WorkerCount(), 3);
+}
+
+// Each of the three worker threads in turn cannot be created.
+TEST(DispatcherWorkersTest, AFailedWorkerStartFailsTheOpenAndLeavesNothingHanging) {
+    PtyPort pty{5};
+    for (int failing = 0; failing < 3; ++failing) {
+        SCOPED_TRACE("worker " + std::to_string(failing));
+        int started = 0;
+        SetWorkerStartGate([&] { return started++ != failing; });
+        {
+            DispatcherProbe probe;
+            EXPECT_LT(Open(probe, pty), 0);
+            SetWorkerStartGate(nullptr);
+            EXPECT_EQ(probe.WorkerCount(), 0);
+            EXPECT_FALSE(probe.WorkersActive());
+            EXPECT_FALSE(probe.RingsAllocated());
+        } // the destructor returns
+        SetWorkerStartGate(nullptr);
+    }
+    TOrvPosixDispatcher after{nullptr}; // the port is free again
+    EXPECT_EQ(Open(after, pty), ecOK);
 }
 
 TEST(DispatcherCyclesTest, RepeatedOpenCloseWithTrafficLeavesNothingBehind) {

@@ -69,6 +69,40 @@ TEST_F(DispatchRecordTest, TraceHoldsQueuedAndTakenBytesInOrder) {
     EXPECT_EQ(ReadFile(file), "Transmit: \r\nAB\r\n\r\nReceive: \r\nxy");
 }
 
+// Two threads queue blocks of their own letter: in the trace each block stays whole.
+TEST_F(DispatchRecordTest, BlocksQueuedByTwoThreadsStayWholeInTheTrace) {
+    constexpr int kBlocks = 400;
+    constexpr size_t kBlock = 64;
+    ASSERT_EQ(d.TraceLog().TraceStart(2 * kBlocks * kBlock), ecOK);
+    std::atomic<bool> stop{false};
+    std::thread drain([&] {
+        while (!stop)
+            pty.ReadAvailable(5);
+    });
+    auto queue = [&](char letter) {
+        const std::string block(kBlock, letter);
+        for (int i = 0; i < kBlocks; ++i)
+            while (d.QueueBlock(reinterpret_cast<const uint8_t*>(block.data()), kBlock) != ecOK)
+                std::this_thread::yield(); // the output ring is full for a moment
+    };
+    std::thread other([&] { queue('b'); });
+    queue('a');
+    other.join();
+    stop = true;
+    drain.join();
+    const fs::path file = dir / "ORVI.TRC";
+    ASSERT_EQ(d.TraceLog().TraceWrite(file.string(), false, true, false), ecOK);
+    std::string bytes;
+    for (char c : ReadFile(file).substr(std::string("Transmit: \r\n").size()))
+        if (c == 'a' || c == 'b')
+            bytes.push_back(c);
+    ASSERT_EQ(bytes.size(), 2 * kBlocks * kBlock);
+    size_t split = 0;
+    for (size_t i = 0; i < bytes.size(); i += kBlock)
+        split += bytes.find_first_not_of(bytes[i], i) < i + kBlock ? 1 : 0;
+    EXPECT_EQ(split, 0u) << "blocks interleaved with another caller's in the trace";
+}
+
 TEST_F(DispatchRecordTest, LogHoldsDeviceReadsAndQueuedBlocks) {
     d.SetDeviceName("COM5");
     d.TraceLog().SetClock([] { return 1234u; });

@@ -3,6 +3,8 @@
 // line-error word directly instead of waiting for a device to produce it.
 #include "serial/dispatch/DeviceDispatcher.h"
 
+#include <string>
+
 namespace orvi::testing {
 
 class DispatcherProbe : public TOrvPosixDispatcher {
@@ -30,6 +32,23 @@ public:
         AdvanceOutTail(n);
     }
     void SetLineErrors(uint32_t bits) { LineErrors_ = bits; }
+    // Puts bytes into the input ring as the dispatcher worker's fill would (for a
+    // dispatcher whose workers do not run).
+    void FeedRing(const std::string& bytes) {
+        std::lock_guard lock(InLock);
+        for (char c : bytes) {
+            InRing[InHead] = uint8_t(c);
+            InHead = (InHead + 1) % kInRingSize;
+            ++InFilled;
+        }
+        InRingFull = !bytes.empty() && InHead == InTail;
+    }
+    void SetOutputSent() { OutputSent = true; }
+    bool RingsAllocated() {
+        std::scoped_lock lock(InLock, OutLock);
+        return InRing != nullptr || OutRing != nullptr;
+    }
+    using TOrvDeviceDispatcher::Device;
     void SetRingSeen() { RingSeen = true; }
 };
 

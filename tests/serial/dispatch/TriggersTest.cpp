@@ -236,6 +236,33 @@ TEST_F(TriggersTest, AHandlerThatRaisesOnTheWorkerReachesTheExceptionDisplayAndE
     EXPECT_FALSE(d.WorkersActive());
 }
 
+// The output worker may take the close's purge before the stop request: then only the
+// release from the ending dispatcher worker wakes it again. Repeated, since the order
+// varies.
+TEST(ClosingHandlerTest, AHandlerThatClosesAndRaisesStillLetsThePortGo) {
+    SetApplicationExceptionDisplay([](std::exception_ptr) {});
+    PtyPort pty{5};
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        DispatcherProbe d;
+        ASSERT_EQ(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), ecOK);
+        d.Triggers().AddEventHandler(
+            [&](uint32_t, uint32_t, uint32_t) {
+                d.ClosePort();
+                throw Exception("broken after the close");
+            },
+            false);
+        d.Triggers().SetAvailThreshold(1);
+        pty.Write("a", 1);
+        // The output worker is woken and ends too: nothing is left running.
+        EXPECT_TRUE(WaitFor([&] { return d.WorkerCount() == 0; })) << "cycle " << cycle;
+        EXPECT_FALSE(d.WorkersActive());
+        EXPECT_TRUE(d.ClosePending());
+        if (d.WorkerCount() != 0)
+            break; // the destructor would wait for ever
+    }
+    SetApplicationExceptionDisplay(nullptr);
+}
+
 TEST_F(TriggersTest, TimerTriggerFiresOnceAfterExpiry) {
     const int32_t handle = d.Triggers().AddTimerTrigger();
     ASSERT_GT(handle, 0);
@@ -345,6 +372,98 @@ TEST(TriggerSnapshotTest, SaveAndRestoreCarryWholeRecordsToTheNextDispatcher) {
         EXPECT_NE(fresh, old.Handle);
     TOrvTriggers::FreeTriggerSnapshot(again);
     EXPECT_FALSE(again.Timers.has_value());
+}
+
+// The steps of one dispatcher pass, run on this thread over a ring filled by hand, each
+// after a dispatch whose handler asks for the close: no later step may call a handler.
+TEST(AbortedPassTest, AHandlerThatAsksForTheCloseEndsThePass) {
+    enum Step { ComEvent, StatusAndTimers };
+    const struct {
+        const char* name;
+        uint32_t closingMsg; // the handler that receives it closes
+        bool byWindow;       // the closing handler is a window handler
+        Step step;
+        uint32_t expectedMsg;
+    } cases[] = {
+        // The status check comes before the data triggers of the same pass.
+        {"status handler, then a data trigger", MsgTriggerStatus, false, ComEvent,
+         MsgTriggerStatus},
+        // The status check comes before the timers.
+        {"status handler, then a timer", MsgTriggerStatus, false, StatusAndTimers,
+         MsgTriggerStatus},
+        {"timer handler, then a second timer", MsgTriggerTimer, false, StatusAndTimers,
+         MsgTriggerTimer},
+        // The bytes in front of a matched sequence are reported before its data trigger.
+        {"window handler, then a data trigger", MsgTriggerAvail, true, ComEvent, MsgTriggerAvail},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DispatcherProbe d;
+        d.AllocateRings(4096, 4096);
+        std::vector<uint32_t> calls;
+        auto handler = [&](uint32_t msg) {
+            calls.push_back(msg);
+            if (msg == c.closingMsg)
+                d.ClosePort();
+        };
+        platform::MessageTarget window([&](uint32_t m, uintptr_t, intptr_t) {
+            handler(m);
+            return intptr_t(0);
+        });
+        auto& t = d.Triggers();
+        if (c.byWindow) {
+            t.AddNotifyWindow(window.Handle());
+            d.SetHandlerFlags(1);
+        } else {
+            t.AddEventHandler([&](uint32_t m, uint32_t, uint32_t) { handler(m); }, false);
+        }
+        ASSERT_GT(t.AddDataTrigger("<#>", false), 0);
+        t.SetAvailThreshold(3);
+        for (int i = 0; i < 2; ++i)
+            ASSERT_EQ(t.SetTimerTrigger(t.AddTimerTrigger(), 0, true), ecOK);
+        if (c.closingMsg == MsgTriggerStatus) {
+            const int32_t status = t.AddStatusTrigger(stOutSent);
+            ASSERT_EQ(t.SetStatusTrigger(status, 0, true), ecOK);
+            d.SetOutputSent();
+        }
+        d.FeedRing("abc<#>");
+        std::this_thread::sleep_for(std::chrono::milliseconds(60)); // the timers expire
+        if (c.step == ComEvent)
+            d.ProcessComEvent();
+        else
+            d.CheckStatusAndTimers();
+        EXPECT_TRUE(d.ClosePending());
+        EXPECT_EQ(calls, std::vector<uint32_t>{c.expectedMsg});
+    }
+}
+
+// A ring filled to the last byte before the triggers saw any of it: the scan position
+// equals the head, and the ring is full, not empty.
+TEST(FullRingScanTest, AFullRingOfUnscannedBytesIsScanned) {
+    DispatcherProbe d;
+    d.AllocateRings(4096, 4096);
+    std::vector<std::pair<uint32_t, uint32_t>> calls;
+    d.Triggers().AddEventHandler(
+        [&](uint32_t m, uint32_t tr, uint32_t) {
+            uint8_t b;
+            uint32_t taken = 0;
+            while (d.TakeByte(b) == ecOK)
+                ++taken;
+            calls.emplace_back(m, m == MsgTriggerAvail ? tr : taken);
+        },
+        false);
+    const int32_t handle = d.Triggers().AddDataTrigger("<#>", false);
+    d.Triggers().SetAvailThreshold(1);
+    d.FeedRing(std::string(kInRingSize - 3, 'a') + "<#>");
+    ASSERT_EQ(d.InputCount(), 0u); // not scanned yet: not for the takers either
+    d.ProcessComEvent();
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {MsgTriggerAvail, kInRingSize - 3}, // the bytes in front of the sequence
+        {MsgTriggerData, 3},                // the sequence, through its last byte
+    };
+    EXPECT_EQ(calls, expected);
+    EXPECT_GT(handle, 0);
+    EXPECT_EQ(d.InputCount(), 0u);
 }
 
 } // namespace

@@ -1,0 +1,464 @@
+// The dispatch engine under random interleavings, over a real pseudo-terminal, with an
+// oracle. A peer writes a known stream with embedded trigger sequences; the main thread
+// (the GUI thread here) and the handlers (one on the dispatcher worker, one window
+// handler on the main thread) take bytes, purge, queue output, close the port from
+// handlers and from the main thread and reopen it, all at random. Checked:
+//   - every byte not purged is delivered exactly once and in order;
+//   - each data trigger fires exactly at each occurrence of its sequence;
+//   - handlers of one dispatch see the same bytes;
+//   - no handler runs after a handler asked for the close in its pass;
+//   - after each close no worker is left.
+// ORVI_STRESS_SEED repeats a run (the seed is printed with every failure);
+// ORVI_STRESS_SECONDS sets the time budget (default 12).
+#include "platform/MessageTarget.h"
+#include "serial/ErrorCodes.h"
+#include "serial/dispatch/DeviceDispatcher.h"
+#include "tests/support/WaitFor.h"
+#include "tools/pty/PtyPort.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvi::testing {
+namespace {
+
+constexpr char kNoise[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+const std::string kSequences[] = {"<#>", "@%"};
+constexpr size_t kStreamSize = 6 << 20;
+
+uint64_t EnvNumber(const char* name, uint64_t fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::strtoull(value, nullptr, 10) : fallback;
+}
+
+std::string MakeStream(uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::string s;
+    s.reserve(kStreamSize + 4);
+    while (s.size() < kStreamSize) {
+        if (rng() % 40 == 0)
+            s += kSequences[rng() % 2];
+        else
+            s += kNoise[rng() % (sizeof kNoise - 1)];
+    }
+    return s;
+}
+
+// Writes the stream to the device end in chunks of random size and discards what the
+// dispatcher sends.
+class Peer {
+public:
+    Peer(int fd, const std::string& stream, uint64_t seed) : fd_(fd), stream_(stream), rng_(seed) {
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Peer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void Run() {
+        uint8_t sink[4096];
+        size_t written = 0;
+        while (!stop_) {
+            pollfd p{fd_, short(POLLIN | (written < stream_.size() ? POLLOUT : 0)), 0};
+            poll(&p, 1, 10);
+            if (p.revents & POLLIN)
+                (void)!read(fd_, sink, sizeof sink);
+            if ((p.revents & POLLOUT) && written < stream_.size()) {
+                const size_t n = std::min<size_t>(1 + rng_() % 700, stream_.size() - written);
+                const ssize_t w = write(fd_, stream_.data() + written, n);
+                if (w > 0)
+                    written += size_t(w);
+            }
+        }
+    }
+
+    int fd_;
+    const std::string& stream_;
+    std::mt19937_64 rng_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// What was delivered, in the order it was taken. Every take and every purge happens with
+// `lock` held, so the order recorded is the order of the ring. A purge or a reopen starts
+// a new epoch: a gap in the stream is allowed only where the epoch changes.
+struct Oracle {
+    std::mutex lock;
+    uint32_t epoch = 0;
+    std::vector<std::pair<char, uint32_t>> delivered;
+    std::vector<std::string> failures;
+    std::vector<size_t> fireEnds; // delivered count at each fire
+    size_t fires = 0, cutFires = 0, randomPurges = 0, handlerCloses = 0, mainCloses = 0;
+
+    // Caller holds lock.
+    void Deliver(const std::string& bytes) {
+        for (char c : bytes)
+            delivered.emplace_back(c, epoch);
+    }
+    void Fail(const std::string& what) {
+        if (failures.size() < 20)
+            failures.push_back(what);
+    }
+    // A data trigger fired and its handler took `view`: the sequence ends the delivered bytes.
+    void CheckFire(const std::string& sequence, const std::string& view) {
+        const size_t n = sequence.size();
+        bool ok = !view.empty() && delivered.size() >= n;
+        for (size_t i = 0; ok && i < n; ++i) {
+            const auto& [c, e] = delivered[delivered.size() - n + i];
+            ok = c == sequence[i] && e == epoch;
+        }
+        if (ok) {
+            ++fires;
+            fireEnds.push_back(delivered.size());
+        } else if (view.empty()) {
+            ++cutFires; // a purge emptied the ring first
+        } else {
+            Fail("data trigger " + sequence + " fired at bytes ending \"" +
+                 view.substr(view.size() - std::min<size_t>(view.size(), 40)) + "\"");
+        }
+    }
+};
+
+// One open of the port: the dispatcher and the state its handlers share.
+struct Session {
+    std::unique_ptr<TOrvPosixDispatcher> d;
+    std::atomic<bool> armed{false}; // handlers take only once the start was purged
+    std::atomic<bool> closedByHandler{false};
+    int32_t dataHandles[2] = {0, 0};
+    int32_t timer = 0, status = 0;
+    std::string view;          // the event handler's bytes of the current dispatch
+    std::mt19937_64 workerRng; // the event handler's (dispatcher worker)
+};
+
+class StressRun {
+public:
+    StressRun(uint64_t seed) : seed_(seed), stream_(MakeStream(seed)), rng_(seed + 1) {}
+
+    void Run(double seconds) {
+        PtyPort pty{5};
+        Peer peer(pty.MasterFd(), stream_, seed_ + 2);
+        platform::MessageTarget window(
+            [this](uint32_t msg, uintptr_t w, intptr_t l) { return WindowHandler(msg, w, l); });
+        window_ = window.Handle();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        Open(pty);
+        while (std::chrono::steady_clock::now() < end) {
+            Step();
+            if (s_->closedByHandler) {
+                FinishClose();
+                Open(pty);
+            } else if (rng_() % 4000 == 0) {
+                CloseFromMain();
+                Open(pty);
+            }
+        }
+        CloseFromMain();
+    }
+
+    void Check() {
+        std::printf("delivered %zu bytes, %zu data trigger fires (%zu cut by a purge), %zu random "
+                    "purges, %zu closes from handlers, %zu from the main thread\n",
+                    oracle_.delivered.size(), oracle_.fires, oracle_.cutFires, oracle_.randomPurges,
+                    oracle_.handlerCloses, oracle_.mainCloses);
+        for (const std::string& f : oracle_.failures)
+            ADD_FAILURE() << f;
+        size_t occurrences = 0;
+        CheckStream(occurrences);
+        EXPECT_EQ(oracle_.fires, occurrences) << "data trigger fires against occurrences delivered";
+        if (oracle_.fires != occurrences)
+            DumpFireMismatch();
+        // The run must have exercised the engine, or it proved nothing.
+        EXPECT_GT(oracle_.delivered.size(), 10000u);
+        EXPECT_GT(oracle_.fires, 10u);
+        EXPECT_GT(oracle_.randomPurges, 0u);
+        EXPECT_GT(oracle_.handlerCloses + oracle_.mainCloses, 1u);
+    }
+
+private:
+    // Each same-epoch stretch of delivered bytes is one piece of the stream, after the
+    // previous one. One allowance: a purge (tcflush) that overlaps the kernel moving a
+    // chunk of at most one line-discipline buffer into the tty lets that chunk through
+    // while later bytes are flushed, so a stretch may begin with such a chunk and resume
+    // further on.
+    void CheckStream(size_t& occurrences) {
+        const auto& got = oracle_.delivered;
+        size_t next = 0;
+        for (size_t i = 0; i < got.size();) {
+            size_t j = i;
+            std::string piece;
+            while (j < got.size() && got[j].second == got[i].second)
+                piece.push_back(got[j++].first);
+            const size_t at = stream_.find(piece, next);
+            const size_t end =
+                at != std::string::npos ? at + piece.size() : FindAfterFlushedChunk(piece, next);
+            ASSERT_NE(end, std::string::npos)
+                << "bytes " << i << ".." << j << " (epoch " << got[i].second
+                << ") are not the stream in order: a byte lost, repeated or out of place";
+            next = end;
+            for (const std::string& sequence : kSequences)
+                for (size_t k = piece.find(sequence); k != std::string::npos;
+                     k = piece.find(sequence, k + 1))
+                    ++occurrences;
+            i = j;
+        }
+    }
+
+    // The stream position after `piece` when it is a chunk of at most kTtyChunk bytes found
+    // at or after `from`, then the rest found further on; npos otherwise.
+    size_t FindAfterFlushedChunk(const std::string& piece, size_t from) const {
+        constexpr size_t kTtyChunk = 4096;
+        const size_t start =
+            stream_.find(piece.substr(0, std::min<size_t>(piece.size(), 16)), from);
+        if (start == std::string::npos)
+            return std::string::npos;
+        size_t k = 0;
+        while (k < piece.size() && start + k < stream_.size() && piece[k] == stream_[start + k])
+            ++k;
+        if (k > kTtyChunk)
+            return std::string::npos;
+        const size_t rest = stream_.find(piece.substr(k), start + k);
+        return rest == std::string::npos ? rest : rest + piece.size() - k;
+    }
+
+    // Names the first occurrence without a fire or fire without an occurrence.
+    void DumpFireMismatch() {
+        const auto& got = oracle_.delivered;
+        std::vector<size_t> ends;
+        for (size_t i = 0; i < got.size(); ++i)
+            for (const std::string& sequence : kSequences) {
+                const size_t n = sequence.size();
+                bool match = i + 1 >= n;
+                for (size_t k = 0; match && k < n; ++k)
+                    match = got[i + 1 - n + k].first == sequence[k] &&
+                            got[i + 1 - n + k].second == got[i].second;
+                if (match)
+                    ends.push_back(i + 1);
+            }
+        size_t k = 0;
+        while (k < ends.size() && k < oracle_.fireEnds.size() && ends[k] == oracle_.fireEnds[k])
+            ++k;
+        const size_t at = std::min(k < ends.size() ? ends[k] : SIZE_MAX,
+                                   k < oracle_.fireEnds.size() ? oracle_.fireEnds[k] : SIZE_MAX);
+        std::string around;
+        for (size_t i = at >= 20 ? at - 20 : 0; i < std::min(got.size(), at + 10); ++i)
+            around += got[i].first;
+        ADD_FAILURE() << "first difference at delivered byte " << at << " ("
+                      << (k < ends.size() && ends[k] == at ? "occurrence" : "fire") << "), epoch "
+                      << got[std::min(at, got.size()) - 1].second << ": \"" << around << "\"";
+    }
+
+    void Open(PtyPort& pty) {
+        s_ = std::make_unique<Session>();
+        s_->workerRng.seed(rng_());
+        s_->d = std::make_unique<TOrvPosixDispatcher>(nullptr);
+        auto& d = *s_->d;
+        ASSERT_EQ(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), ecOK);
+        Session* s = s_.get();
+        auto& t = d.Triggers();
+        t.AddEventHandler(
+            [this, s](uint32_t m, uint32_t tr, uint32_t p) { EventHandler(*s, m, tr, p); }, false);
+        t.AddNotifyWindow(window_);
+        d.SetHandlerFlags(1); // the window handler is called too
+        for (int i = 0; i < 2; ++i)
+            s->dataHandles[i] = t.AddDataTrigger(kSequences[i], false);
+        s->timer = t.AddTimerTrigger();
+        t.SetTimerTrigger(s->timer, 1, true);
+        s->status = t.AddStatusTrigger(stOutSent);
+        t.SetStatusTrigger(s->status, 0, true);
+        t.SetAvailThreshold(int32_t(1 + rng_() % 48));
+        // What arrived before the triggers were in place starts no epoch.
+        std::lock_guard l(oracle_.lock);
+        PurgeLocked(*s);
+        s->armed = true;
+    }
+
+    void PurgeLocked(Session& s) {
+        ++oracle_.epoch;
+        s.d->PurgeInput();
+    }
+    void RandomPurgeLocked(Session& s) {
+        ++oracle_.randomPurges;
+        PurgeLocked(s);
+    }
+
+    // A close asked for by a handler: the rest of the pass must call no handler.
+    void CloseFromHandler(Session& s) {
+        {
+            std::lock_guard l(oracle_.lock);
+            PurgeLocked(s);
+            s.armed = false; // what the close's own purge leaves behind is not delivered
+            ++oracle_.handlerCloses;
+        }
+        s.closedByHandler = true;
+        s.d->ClosePort();
+    }
+
+    void CloseFromMain() {
+        {
+            std::lock_guard l(oracle_.lock);
+            PurgeLocked(*s_);
+            s_->armed = false;
+            ++oracle_.mainCloses;
+        }
+        s_->d->ClosePort();
+        FinishClose();
+    }
+
+    // Waits (serving the window handler) until the workers have gone, then frees the port.
+    void FinishClose() {
+        auto& d = *s_->d;
+        const bool ended = WaitFor(
+            [&] {
+                platform::ProcessOneMessage(0);
+                return d.WorkerCount() == 0;
+            },
+            20000);
+        if (!ended || d.WorkersActive())
+            oracle_.Fail("a worker still runs after the close");
+        s_->d.reset();
+        s_.reset();
+    }
+
+    void Step() {
+        const uint64_t r = rng_() % 1000;
+        for (int i = 0; i < 8 && platform::ProcessOneMessage(0); ++i) {
+        }
+        if (!s_ || s_->closedByHandler)
+            return;
+        if (r < 600) {
+            std::lock_guard l(oracle_.lock);
+            if (!s_->armed)
+                return;
+            const uint32_t want = r < 60 ? kInRingSize : uint32_t(rng_() % 64);
+            oracle_.Deliver(Take(*s_->d, want));
+        } else if (r < 605) {
+            std::lock_guard l(oracle_.lock);
+            RandomPurgeLocked(*s_);
+        } else if (r < 650) {
+            const std::string block(1 + rng_() % 32, 'q');
+            s_->d->QueueBlock(reinterpret_cast<const uint8_t*>(block.data()),
+                              uint32_t(block.size()));
+        } else if (r < 660) {
+            // Without the window handler the worker goes on while this thread pauses.
+            s_->d->SetHandlerFlags(rng_() % 2 ? 1 : 2);
+        } else if (r < 700) {
+            // Pauses let the ring fill, now and then up to all of it unscanned.
+            std::this_thread::sleep_for(std::chrono::milliseconds(r < 663 ? 150 : rng_() % 15));
+        }
+    }
+
+    static std::string Take(TOrvBaseDispatcher& d, uint32_t want) {
+        std::string got;
+        uint8_t b;
+        while (got.size() < want && d.TakeByte(b) == ecOK)
+            got.push_back(char(b));
+        return got;
+    }
+
+    void Entered(Session& s, const char* who) {
+        if (s.closedByHandler)
+            oracle_.Fail(std::string(who) + " ran after a handler asked for the close");
+    }
+
+    const std::string& SequenceOf(const Session& s, uint32_t handle) const {
+        return kSequences[int32_t(handle) == s.dataHandles[0] ? 0 : 1];
+    }
+
+    // On the dispatcher worker.
+    void EventHandler(Session& s, uint32_t msg, uint32_t trigger, uint32_t) {
+        Entered(s, "the event handler");
+        auto& rng = s.workerRng;
+        if (rng() % 300 == 0) {
+            CloseFromHandler(s);
+            return;
+        }
+        auto& d = *s.d;
+        {
+            std::lock_guard l(oracle_.lock);
+            s.view.clear();
+            if (!s.armed)
+                return;
+            if (msg == MsgTriggerAvail) {
+                s.view = Take(d, uint32_t(rng() % (d.InputCount() + 1)));
+                if (s.view.size() > trigger)
+                    oracle_.Fail("a data-available handler took more than reported");
+            } else if (msg == MsgTriggerData) {
+                s.view = Take(d, kInRingSize);
+            } else if (msg == MsgTriggerTimer) {
+                oracle_.Deliver(Take(d, uint32_t(rng() % 8)));
+            }
+            oracle_.Deliver(s.view);
+            if (msg == MsgTriggerData)
+                oracle_.CheckFire(SequenceOf(s, trigger), s.view);
+            if (rng() % 200 == 0)
+                RandomPurgeLocked(s);
+        }
+        if (msg == MsgTriggerTimer)
+            d.Triggers().SetTimerTrigger(s.timer, 1, true);
+        if (msg == MsgTriggerStatus)
+            d.Triggers().SetStatusTrigger(s.status, 0, true);
+    }
+
+    // On the main thread, after the event handler of the same dispatch.
+    intptr_t WindowHandler(uint32_t msg, uintptr_t, intptr_t) {
+        if (!s_ || !s_->d)
+            return 0;
+        Session& s = *s_;
+        Entered(s, "the window handler");
+        if (rng_() % 300 == 0) {
+            CloseFromHandler(s);
+            return 0;
+        }
+        std::lock_guard l(oracle_.lock);
+        if (!s.armed)
+            return 0;
+        auto& d = *s.d;
+        if (msg == MsgTriggerAvail || msg == MsgTriggerData) {
+            // Peeking: the same bytes as the event handler first, then maybe more.
+            const std::string got = Take(d, uint32_t(rng_() % (d.InputCount() + 1)));
+            const size_t common = std::min(got.size(), s.view.size());
+            if (got.compare(0, common, s.view, 0, common) != 0)
+                oracle_.Fail("two handlers of one dispatch saw different bytes");
+            if (got.size() > s.view.size())
+                oracle_.Deliver(got.substr(s.view.size()));
+        } else if (msg == MsgTriggerTimer) {
+            oracle_.Deliver(Take(d, uint32_t(rng_() % 4)));
+        }
+        return 0;
+    }
+
+    uint64_t seed_;
+    std::string stream_;
+    std::mt19937_64 rng_; // main thread
+    platform::WindowHandle window_ = 0;
+    std::unique_ptr<Session> s_; // main thread
+    Oracle oracle_;
+};
+
+TEST(DispatchStressTest, RandomInterleavingsKeepEveryByteAndEveryTrigger) {
+    const uint64_t seed = EnvNumber("ORVI_STRESS_SEED", std::random_device{}());
+    SCOPED_TRACE("ORVI_STRESS_SEED=" + std::to_string(seed));
+    StressRun run(seed);
+    run.Run(double(EnvNumber("ORVI_STRESS_SECONDS", 12)));
+    run.Check();
+}
+
+} // namespace
+} // namespace orvi::testing
