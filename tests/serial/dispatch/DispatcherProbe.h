@@ -32,6 +32,8 @@ public:
         AdvanceOutTail(n);
     }
     void SetLineErrors(uint32_t bits) { LineErrors_ = bits; }
+    // Adds bits as the status refresh does (an atomic or, not under MainLock).
+    void AddLineErrors(uint32_t bits) { LineErrors_ |= bits; }
     // Puts bytes into the input ring as the dispatcher worker's fill would (for a
     // dispatcher whose workers do not run).
     void FeedRing(const std::string& bytes) {

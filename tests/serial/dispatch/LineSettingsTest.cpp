@@ -2,9 +2,13 @@
 // pseudo-terminal where the device matters and on the state alone where it does not.
 #include "serial/ErrorCodes.h"
 #include "tests/serial/dispatch/DispatcherProbe.h"
+#include "tests/support/WaitFor.h"
 #include "tools/pty/PtyPort.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include <termios.h>
 
@@ -148,6 +152,31 @@ TEST(LineStatusTest, LineErrorsAreReportedInOrderAndBreakSeparately) {
         probe.SetLineErrors(c.bits);
         EXPECT_EQ(probe.TakeLineError(), c.code) << "bits " << c.bits;
     }
+}
+
+// The status refresh adds error bits while another thread takes them. RxOver comes
+// first in the order, so whichever call clears it reports it, unless the bit arrived
+// between that call's read and its clear: then it would be cleared unseen.
+TEST(LineStatusTest, AnErrorAddedDuringATakeIsReportedNotClearedUnseen) {
+    DispatcherProbe probe;
+    std::atomic<int> reported{0};
+    std::atomic<bool> stop{false};
+    std::thread taker([&] {
+        while (!stop)
+            if (probe.TakeLineError() == 1)
+                ++reported;
+    });
+    int lost = -1;
+    for (int round = 0; round < 1000 && lost < 0; ++round) {
+        probe.AddLineErrors(platform::ce::Frame); // a take may be reading this one
+        std::this_thread::yield();
+        probe.AddLineErrors(platform::ce::RxOver);
+        if (!WaitFor([&] { return reported > round; }))
+            lost = round;
+    }
+    stop = true;
+    taker.join();
+    EXPECT_EQ(lost, -1) << "the RxOver of round " << lost << " was cleared without a report";
 }
 
 TEST(LineStatusTest, StopBitCodes) {

@@ -4,12 +4,16 @@
 #include "serial/ApplicationException.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
+#include "serial/dispatch/DispatcherHooks.h"
 #include "tests/serial/dispatch/DispatcherProbe.h"
 #include "tests/support/WaitFor.h"
 #include "tools/pty/PtyPort.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -261,6 +265,54 @@ TEST(ClosingHandlerTest, AHandlerThatClosesAndRaisesStillLetsThePortGo) {
             break; // the destructor would wait for ever
     }
     SetApplicationExceptionDisplay(nullptr);
+}
+
+// The close holds its release lock while it stops the workers and, meanwhile, serves
+// the thread's messages. A message handler run there that closes the same dispatcher
+// takes that lock again on the same thread: it must re-enter, not deadlock. The
+// handler runs only if the close waited for a worker, so cycles repeat until it has.
+TEST(ClosingHandlerTest, AMessageHandlerThatClosesWhileTheCloseStopsTheWorkersReEnters) {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock l(lock);
+        if (!finished.wait_for(l, std::chrono::seconds(30), [&] { return done; })) {
+            std::fprintf(stderr, "the close from a message handler run inside the close "
+                                 "deadlocked\n");
+            std::_Exit(1);
+        }
+    });
+    PtyPort pty{5};
+    const auto gui = std::this_thread::get_id();
+    bool ranInsideClose = false;
+    for (int cycle = 0; cycle < 20 && !ranInsideClose; ++cycle) {
+        DispatcherProbe d;
+        if (d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0) != ecOK) {
+            ADD_FAILURE() << "open failed in cycle " << cycle;
+            break;
+        }
+        bool armed = true;
+        SetPendingMessageProcessor([&] {
+            if (std::this_thread::get_id() == gui && armed) {
+                armed = false;
+                d.ClosePort(); // say, the user's close, handled during the first one
+                ranInsideClose = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        d.ClosePort();
+        SetPendingMessageProcessor(nullptr);
+        EXPECT_EQ(d.WorkerCount(), 0) << "cycle " << cycle;
+        EXPECT_FALSE(d.WorkersActive()) << "cycle " << cycle;
+    }
+    {
+        std::lock_guard l(lock);
+        done = true;
+    }
+    finished.notify_one();
+    watchdog.join();
+    EXPECT_TRUE(ranInsideClose) << "no close waited for a worker";
 }
 
 TEST_F(TriggersTest, TimerTriggerFiresOnceAfterExpiry) {
