@@ -175,6 +175,9 @@ public:
     // (Windows), it waits for the events only. A hung-up device is not watched.
     int WaitEventsOrInput(std::initializer_list<Event*> events, bool watchInput,
                           uint32_t timeoutMs);
+    // True where WaitEventsOrInput waits for input (POSIX): the thread that reads the
+    // device then wakes on input itself and needs no RxChar events from WaitEvent.
+    static bool WatchesInput();
     // How often WaitEvent has gone round its wait so far (for checking that a wait
     // does not spin; a Windows wait counts one pass per call).
     uint64_t WaitPasses() const;

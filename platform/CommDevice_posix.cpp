@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <vector>
+#include <array>
 
 namespace orvi::platform {
 
@@ -33,6 +33,9 @@ constexpr int kUnreadRecheckMs = 10;
 constexpr int kLinePollMs = 5;
 // Close wakes the calls in progress again at this pace until they have left.
 constexpr int kCloseWakeRepeatMs = 50;
+// WaitEventsOrInput polls this many events beside the device in one call (more are
+// waited for without the device).
+constexpr size_t kMaxWaitEvents = 4;
 
 constexpr uint32_t kModemEvents = ev::Cts | ev::Dsr | ev::Rlsd | ev::Ring | ev::Ring9x;
 constexpr uint32_t kErrorEvents = ev::Err | ev::Break;
@@ -487,19 +490,20 @@ bool CommDevice::WaitEvent(uint32_t& eventWord) {
 
 int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool watchInput,
                                   uint32_t timeoutMs) {
-    if (!watchInput)
+    if (!watchInput || events.size() > kMaxWaitEvents)
         return WaitAny(events, timeoutMs);
     Impl& d = *impl_;
     const CallGate::Call call(d.gate); // keeps the descriptor open while it is polled
     const int fd = d.Fd(call);
     if (fd < 0)
         return WaitAny(events, timeoutMs);
-    std::vector<pollfd> fds;
+    std::array<pollfd, kMaxWaitEvents + 1> fds{};
+    size_t count = 0;
     for (Event* e : events)
-        fds.push_back(pollfd{int(e->NativeHandle()), POLLIN, 0});
-    fds.push_back(pollfd{fd, POLLIN, 0});
+        fds[count++] = pollfd{int(e->NativeHandle()), POLLIN, 0};
+    fds[count] = pollfd{fd, POLLIN, 0};
     const int timeout = timeoutMs == kInfinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT_MAX));
-    if (poll(fds.data(), fds.size(), timeout) <= 0)
+    if (poll(fds.data(), count + 1, timeout) <= 0)
         return -1;
     int index = 0;
     for (Event* e : events) {
@@ -507,10 +511,14 @@ int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool wat
             return index;
         ++index;
     }
-    const short tty = fds.back().revents;
+    const short tty = fds[count].revents;
     if ((tty & (POLLHUP | POLLERR | POLLNVAL)) != 0)
         return WaitAny(events, timeoutMs); // gone: wait for the events alone
     return (tty & POLLIN) != 0 ? index : -1;
+}
+
+bool CommDevice::WatchesInput() {
+    return true;
 }
 
 uint64_t CommDevice::WaitPasses() const {

@@ -318,6 +318,10 @@ int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool, ui
     return WaitAny(events, timeoutMs);
 }
 
+bool CommDevice::WatchesInput() {
+    return false;
+}
+
 uint64_t CommDevice::WaitPasses() const {
     return impl_->waitPasses.load();
 }

@@ -203,63 +203,83 @@ void TOrvBaseDispatcher::AdvanceOutTail(uint32_t n) {
 // ---- input ----
 
 bool TOrvBaseDispatcher::FillInputRing() {
-    std::lock_guard lock(InLock);
-    if (!InRing)
-        return false;
-    if (InRingFull) {
-        InputBacklog = true;
-        InputStreaming = false;
-        return true;
+    uint32_t head = 0, first = 0, second = 0;
+    uint64_t purges = 0;
+    {
+        std::lock_guard lock(InLock);
+        if (!InRing)
+            return false;
+        if (InRingFull) {
+            InputBacklog = true;
+            InputStreaming = false;
+            return true;
+        }
+        FreeSpaceLocked(first, second);
+        head = InHead; // only this worker moves it
+        purges = InPurges;
     }
     const uint32_t waiting = RefreshCommStatus().InQue;
     if (waiting == 0) {
         InputStreaming = false;
         return false;
     }
+    // The device is read without InLock, so that takers are not held up by the read.
+    // The free space belongs to this worker alone: takers only ever add to it, and the
+    // rings live until the workers have ended.
+    // The whole contiguous space is offered (the read returns what is there); the part
+    // from the ring's start only for bytes known to wait beyond it.
+    second = first < waiting ? std::min(second, waiting - first) : 0;
+    uint32_t n = ReadIntoRing(head, first);
+    if (n == first)
+        n += ReadIntoRing(0, second);
 
-    uint32_t free = 0, first = 0;
-    if (InHead == InTail) {
-        free = kInRingSize;
-        first = kInRingSize - InHead;
-    } else if (InTail < InHead) {
-        free = InTail + kInRingSize - InHead;
-        first = kInRingSize - InHead;
-    } else {
-        free = first = InTail - InHead;
-    }
-    const uint32_t want = std::min(free, waiting);
-    uint32_t second = first < want ? want - first : 0;
-
-    uint32_t n = ReadIntoRing(first);
-    if (n < first)
-        second = 0;
-    if (second > 0)
-        n += ReadIntoRing(second);
+    std::lock_guard lock(InLock);
+    // Bytes read while an input purge ran were received before it: they go with it.
+    if (InPurges != purges)
+        n = 0;
+    CommitFill(n);
     // Bytes left in the driver for lack of room, or a ring filled up (the worker then
     // stops watching for input): the takers ask for a refill as soon as half the ring is
     // free, instead of leaving it for the next pass.
     InputBacklog = waiting > n || InRingFull;
     // A large read while the ring still has room is a stream: more is most likely right
-    // behind it, and the next pass reads it without waiting for the event hand-over.
+    // behind it, and the next pass reads it without waiting for input to be signalled.
     InputStreaming = n >= kStreamingRead && !InRingFull;
     return true;
 }
 
-uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t count) {
-    int32_t n = DeviceRead(InRing.get() + InHead, count);
+void TOrvBaseDispatcher::FreeSpaceLocked(uint32_t& first, uint32_t& second) const {
+    if (InHead == InTail) {
+        first = kInRingSize - InHead;
+        second = InHead;
+    } else if (InTail < InHead) {
+        first = kInRingSize - InHead;
+        second = InTail;
+    } else {
+        first = InTail - InHead;
+        second = 0;
+    }
+}
+
+uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t at, uint32_t count) {
+    if (count == 0)
+        return 0;
+    int32_t n = DeviceRead(InRing.get() + at, count);
     if (n < 0) {
         DeviceErrorHook(-1);
         n = 0;
     }
     if (traceLog_.LogOn())
-        traceLog_.LogRecord(1, 1, uint32_t(n), InRing.get() + InHead, uint32_t(n));
-    InHead += uint32_t(n);
-    InFilled += uint32_t(n);
-    if (InHead == kInRingSize)
-        InHead = 0;
-    if (n > 0)
-        InRingFull = InHead == InTail;
+        traceLog_.LogRecord(1, 1, uint32_t(n), InRing.get() + at, uint32_t(n));
     return uint32_t(n);
+}
+
+void TOrvBaseDispatcher::CommitFill(uint32_t n) {
+    if (n == 0)
+        return;
+    InHead = (InHead + n) % kInRingSize;
+    InFilled += n;
+    InRingFull = InHead == InTail;
 }
 
 void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {

@@ -202,7 +202,14 @@ protected:
 
     void AllocateRings(uint32_t inSize, uint32_t outSize);
     void InitialiseLines(uint32_t options);
-    uint32_t ReadIntoRing(uint32_t count); // caller holds InLock
+    // The input ring's free space from InHead on: up to the ring's end, then from its
+    // start (caller holds InLock).
+    void FreeSpaceLocked(uint32_t& first, uint32_t& second) const;
+    // Reads up to `count` waiting bytes into the ring at `at` and logs them; the
+    // dispatcher worker only, without InLock (the free space is its own).
+    uint32_t ReadIntoRing(uint32_t at, uint32_t count);
+    // Puts n freshly read bytes at InHead into the ring (caller holds InLock).
+    void CommitFill(uint32_t n);
     int32_t TakeBytes(uint8_t* data, uint32_t len, bool block);
     // Asks the dispatcher worker for a pass now: room was made for bytes that the
     // driver still holds.

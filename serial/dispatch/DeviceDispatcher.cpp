@@ -71,7 +71,7 @@ bool TOrvDispatcherThread::IsCurrentThread() const {
 
 void TComThread::Execute() {
     auto& d = dispatcher_;
-    d.device_.SetEventMask(TOrvDeviceDispatcher::kEventMask);
+    d.device_.SetEventMask(TOrvDeviceDispatcher::EventWorkerMask());
     d.WorkerAck.Set();
     do {
         uint32_t word = 0;
@@ -166,6 +166,10 @@ void TOutThread::SendPending() {
 }
 
 // ---- the device dispatcher ----
+
+uint32_t TOrvDeviceDispatcher::EventWorkerMask() {
+    return CommDevice::WatchesInput() ? kEventMask & ~ev::RxChar : kEventMask;
+}
 
 TOrvDeviceDispatcher::TOrvDeviceDispatcher(TOrvDispatcherOwner* owner)
     : TOrvBaseDispatcher(owner) {}

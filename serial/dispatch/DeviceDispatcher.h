@@ -4,7 +4,9 @@
 //
 //   event worker (TComThread)       waits for communication events, hands each to the
 //                                   dispatcher worker (ComEventReady) and waits until it
-//                                   was processed (ComEventDone);
+//                                   was processed (ComEventDone); where the dispatcher
+//                                   worker watches input itself (POSIX), received bytes
+//                                   are not among these events;
 //   dispatcher worker (TDispThread) every event, on input (where the device lets it
 //                                   wait for input) and at least every 50 ms: fills
 //                                   the input ring, checks triggers, calls handlers;
@@ -95,8 +97,12 @@ public:
     ~TOrvDeviceDispatcher() override;
 
     // Communication events the event worker waits for: received character, CTS, DSR,
-    // DCD, break, line error, ring.
+    // DCD, break, line error, ring. Where the device lets the dispatcher worker wait for
+    // input itself, received characters are left out: the dispatcher worker already
+    // wakes on them, and a second worker woken for every arrival only hands the same
+    // news over again.
     static constexpr uint32_t kEventMask = 0x01F9;
+    static uint32_t EventWorkerMask();
     static constexpr uint32_t kDispatchPassMs = 50;
     static constexpr uint32_t kWorkerStartMs = 3000;
     static constexpr uint32_t kPurgeWaitMs = 5000;

@@ -46,6 +46,19 @@ double CpuSeconds() {
            u.ru_stime.tv_usec / 1e6;
 }
 
+// Context switches of the whole process so far: each hand-over between threads is one.
+double ContextSwitches() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_nvcsw + u.ru_nivcsw);
+}
+
+// What one path of the stream cost: wall time, CPU time of the process and context
+// switches. CPU and switches stay steady where the wall time follows the machine's load.
+struct StreamCost {
+    double seconds = 0, cpu = 0, switches = 0;
+};
+
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
@@ -146,9 +159,11 @@ double RawRoundTrip(int fd) {
 }
 
 // One round of `bytes` written by the peer in 4 KiB chunks while `take` consumes them;
-// returns the seconds it took.
-template <class Take> double StreamRound(testing::PtyPort& pty, size_t bytes, Take take) {
+// adds what it cost to `cost`.
+template <class Take>
+void StreamRound(testing::PtyPort& pty, size_t bytes, Take take, StreamCost& cost) {
     const std::vector<uint8_t> chunk(4096, 0x77);
+    const double cpu0 = CpuSeconds(), switches0 = ContextSwitches();
     const auto t0 = Clock::now();
     std::thread writer([&] {
         for (size_t sent = 0; sent < bytes; sent += chunk.size())
@@ -157,7 +172,9 @@ template <class Take> double StreamRound(testing::PtyPort& pty, size_t bytes, Ta
     for (size_t got = 0; got < bytes;)
         got += take();
     writer.join();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+    cost.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    cost.cpu += CpuSeconds() - cpu0;
+    cost.switches += ContextSwitches() - switches0;
 }
 
 size_t TakeFromRing(TOrvBaseDispatcher& d, std::vector<uint8_t>& buf) {
@@ -212,12 +229,12 @@ int main(int argc, char** argv) {
             tripR.push_back(RawRoundTrip(rawFd));
         }
     }
-    double secondsD = 0, secondsR = 0;
+    StreamCost streamD, streamR;
     std::vector<uint8_t> buf(kInRingSize);
     constexpr size_t kRound = 1u << 20;
     for (size_t done = 0; done < kStreamBytes; done += kRound) {
-        secondsD += StreamRound(ptyD, kRound, [&] { return TakeFromRing(d, buf); });
-        secondsR += StreamRound(ptyR, kRound, [&] { return TakeRaw(rawFd, buf); });
+        StreamRound(ptyD, kRound, [&] { return TakeFromRing(d, buf); }, streamD);
+        StreamRound(ptyR, kRound, [&] { return TakeRaw(rawFd, buf); }, streamR);
     }
     ::close(rawFd);
     const double cpu0 = CpuSeconds();
@@ -229,7 +246,12 @@ int main(int argc, char** argv) {
     Report("round trip 7 out / 20 back", tripD, tripR);
     const double mibs = double(kStreamBytes) / (1 << 20);
     std::printf("16 MiB stream: input ring %.1f MiB/s, raw reads %.1f MiB/s, ratio %.0f%%\n",
-                mibs / secondsD, mibs / secondsR, 100.0 * secondsR / secondsD);
+                mibs / streamD.seconds, mibs / streamR.seconds,
+                100.0 * streamR.seconds / streamD.seconds);
+    std::printf("  per MiB: input ring %.1f ms CPU, %.0f context switches; raw reads %.1f ms "
+                "CPU, %.0f context switches\n",
+                1e3 * streamD.cpu / mibs, streamD.switches / mibs, 1e3 * streamR.cpu / mibs,
+                streamR.switches / mibs);
     std::printf("idle open port: %.2f%% of one core over %d s\n", idleCpu, idleSeconds);
     return 0;
 }
