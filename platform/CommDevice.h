@@ -186,7 +186,9 @@ public:
     // (Failed with LastError OperationAborted).
     bool Purge(uint32_t flags);
     // Returns and clears the accumulated line errors (ce:: bits); fills the status.
-    uint32_t ClearError(CommStatus& status);
+    // Without `countOutput` the driver's output count may be left 0, for a caller that
+    // counts its own pending output (it costs a request of its own on POSIX).
+    uint32_t ClearError(CommStatus& status, bool countOutput = true);
     bool GetState(DeviceState& state);
     bool SetState(const DeviceState& state);
     // escape:: functions. False (LastError NotSupported) where the device lacks one.

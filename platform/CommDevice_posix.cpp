@@ -550,7 +550,7 @@ bool CommDevice::Purge(uint32_t flags) {
     return true;
 }
 
-uint32_t CommDevice::ClearError(CommStatus& status) {
+uint32_t CommDevice::ClearError(CommStatus& status, bool countOutput) {
     Impl& d = *impl_;
     status = CommStatus{};
     const CallGate::Call call(d.gate);
@@ -564,7 +564,8 @@ uint32_t CommDevice::ClearError(CommStatus& status) {
     }
     int outQue = 0;
     status.InQue = uint32_t(inQue);
-    status.OutQue = ioctl(fd, TIOCOUTQ, &outQue) == 0 ? uint32_t(outQue) : 0;
+    if (countOutput && ioctl(fd, TIOCOUTQ, &outQue) == 0)
+        status.OutQue = uint32_t(outQue);
     serial_icounter_struct now{};
     if (!d.lineCounters || !ReadCounters(fd, now))
         return 0;

@@ -331,7 +331,7 @@ bool CommDevice::Purge(uint32_t flags) {
                       [&](HANDLE h) { return PurgeComm(h, flags) != 0; });
 }
 
-uint32_t CommDevice::ClearError(CommStatus& status) {
+uint32_t CommDevice::ClearError(CommStatus& status, bool) {
     status = CommStatus{};
     DWORD errors = 0;
     COMSTAT stat{};

@@ -252,7 +252,8 @@ int32_t TOrvDeviceDispatcher::DevicePurge(uint32_t which) {
 }
 
 uint32_t TOrvDeviceDispatcher::DeviceStatus(CommStatus& status) {
-    const uint32_t errors = device_.ClearError(status);
+    // The pending output is the ring's, not the driver's.
+    const uint32_t errors = device_.ClearError(status, false);
     std::lock_guard lock(OutLock);
     status.OutQue = OutPendingLocked();
     return errors;
