@@ -288,6 +288,13 @@ void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {
     InScanned = std::max(InScanned, InTaken);
     if (n > 0)
         InRingFull = false;
+    // Room made for bytes the driver still holds, by a taker or by the end of a dispatch
+    // that consumed what its handlers peeked: the worker fills again now instead of
+    // leaving them for its next pass.
+    if (InputBacklog && InWaitingLocked() <= kInRingSize / 2) {
+        InputBacklog = false;
+        RequestInputFill();
+    }
 }
 
 bool TOrvBaseDispatcher::IsPeekerLocked() const {
@@ -340,10 +347,6 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
         PeekCount += len;
     } else {
         AdvanceInTail(len);
-        if (InputBacklog && InWaitingLocked() <= kInRingSize / 2) {
-            InputBacklog = false;
-            RequestInputFill();
-        }
     }
     if (traceLog_.TraceOn())
         traceLog_.TraceBlock('R', data, len);

@@ -13,6 +13,7 @@ public:
     ~DispatcherProbe() override { Shutdown(); }
 
     using TOrvBaseDispatcher::AllocateRings;
+    using TOrvBaseDispatcher::InputRingFull;
     using TOrvBaseDispatcher::StopBitCode;
     using TOrvDeviceDispatcher::StartWorkers;
 

@@ -516,6 +516,9 @@ TEST(FullRingScanTest, AFullRingOfUnscannedBytesIsScanned) {
     EXPECT_EQ(calls, expected);
     EXPECT_GT(handle, 0);
     EXPECT_EQ(d.InputCount(), 0u);
+    // The dispatches emptied the ring: the worker watches the device for the bytes behind
+    // it again at once, not only at its next timed pass.
+    EXPECT_FALSE(d.InputRingFull());
 }
 
 } // namespace
