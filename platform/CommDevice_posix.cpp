@@ -149,20 +149,14 @@ void ApplyControlLines(int fd, uint32_t flags) {
     (void)ioctl(fd, TIOCMBIC, &drop);
 }
 
-// RTS toggled around each transmission (the Windows RTS_CONTROL_TOGGLE) is the
-// driver's RS-485 mode on Linux; drivers without it (ptys, most USB adapters) answer
-// ENOTTY (ignored like the other line requests) and the line stays as
-// ApplyControlLines set it. `enabled` remembers whether
-// this device asked for the mode, so that leaving the toggle turns it off again.
+// Drivers without RS-485 (ptys, most USB adapters) answer ENOTTY, ignored like the
+// other line requests: the line then stays as ApplyControlLines set it. `enabled`
+// remembers whether this device turned the mode on, so that leaving the toggle turns it
+// off again.
 void ApplyRs485(int fd, uint32_t flags, bool& enabled) {
-    const bool toggle = dcb::RtsControl(flags) == dcb::ControlToggle;
-    if (!toggle && !enabled)
-        return;
-    serial_rs485 rs485{};
-    if (toggle)
-        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-    if (ioctl(fd, TIOCSRS485, &rs485) == 0)
-        enabled = toggle;
+    serial_rs485 mode{};
+    if (Rs485ModeFor(flags, enabled, mode) && ioctl(fd, TIOCSRS485, &mode) == 0)
+        enabled = (mode.flags & SER_RS485_ENABLED) != 0;
 }
 
 DeviceState OpeningState() {

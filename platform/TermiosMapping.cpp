@@ -191,4 +191,12 @@ DeviceState TermiosToDeviceState(const termios& t, uint32_t actualRate, const De
     return s;
 }
 
+bool Rs485ModeFor(uint32_t flags, bool enabled, serial_rs485& mode) {
+    const bool toggle = dcb::RtsControl(flags) == dcb::ControlToggle;
+    mode = serial_rs485{};
+    if (toggle)
+        mode.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    return toggle || enabled;
+}
+
 } // namespace orvi::platform

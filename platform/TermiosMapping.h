@@ -9,6 +9,7 @@
 // abort on error, RTS toggle) has no termios field and is kept by the device.
 #include "platform/CommDevice.h"
 
+#include <linux/serial.h>
 #include <termios.h>
 
 namespace orvi::platform {
@@ -37,5 +38,11 @@ bool DeviceStateToTermios(const DeviceState& state, termios& t, uint32_t& anyRat
 // from `kept`. `actualRate` is the rate the driver reports (0 when unknown: the rate
 // then comes from the speed in `t`, or from `kept` when that has none).
 DeviceState TermiosToDeviceState(const termios& t, uint32_t actualRate, const DeviceState& kept);
+
+// The driver's RS-485 mode for the state's flags: RTS toggled around each transmission
+// (RTS_CONTROL_TOGGLE) is RS-485 with RTS raised while sending and lowered after it;
+// any other RTS mode turns RS-485 off again when this device had turned it on
+// (`enabled`). False when there is nothing to ask the driver.
+bool Rs485ModeFor(uint32_t flags, bool enabled, serial_rs485& mode);
 
 } // namespace orvi::platform

@@ -195,6 +195,33 @@ TEST(TermiosMapping, FieldsWithoutTermiosAreKept) {
     EXPECT_EQ(TermiosToDeviceState(t, 115200, s), s);
 }
 
+TEST(TermiosMapping, RtsToggleIsTheDriversRs485ModeAndLeavingItTurnsItOff) {
+    struct Case {
+        uint32_t rts;
+        bool enabled; // this device turned RS-485 on before
+        bool ask;
+        bool on;
+    };
+    const Case cases[] = {
+        {dcb::ControlToggle, false, true, true},      {dcb::ControlToggle, true, true, true},
+        {dcb::ControlEnable, true, true, false},      {dcb::ControlDisable, true, true, false},
+        {dcb::ControlHandshake, true, true, false},   {dcb::ControlEnable, false, false, false},
+        {dcb::ControlHandshake, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "rts " << c.rts << " enabled " << c.enabled);
+        serial_rs485 mode{};
+        mode.flags = SER_RS485_RTS_AFTER_SEND; // whatever the caller left there goes
+        EXPECT_EQ(Rs485ModeFor(dcb::WithRtsControl(dcb::fBinary, c.rts), c.enabled, mode), c.ask);
+        if (!c.ask)
+            continue;
+        // RTS high while the bytes go out and low after them, as the Windows toggle.
+        const uint32_t expected = c.on ? SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND : 0u;
+        EXPECT_EQ(mode.flags, expected);
+        EXPECT_EQ(mode.delay_rts_before_send + mode.delay_rts_after_send, 0u);
+    }
+}
+
 TEST(TermiosMapping, InvalidStatesAreRefusedAndLeaveTermiosAlone) {
     DeviceState xonEqualsXoff = StateWith(9600, 8, 0, 0, dcb::fOutX);
     xonEqualsXoff.XoffChar = xonEqualsXoff.XonChar;

@@ -24,9 +24,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -282,10 +282,13 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> buf(kInRingSize);
     constexpr size_t kRound = 1u << 20;
     for (size_t done = 0; done < kStreamBytes; done += kRound) {
-        StreamRound(ptyD, kRound, [&] { return TakeFromRing(d, buf); }, streamD);
-        StreamRound(ptyR, kRound, [&] { return TakeRaw(rawFd, buf); }, streamR);
+        StreamRound(
+            ptyD, kRound, [&] { return TakeFromRing(d, buf); }, streamD);
+        StreamRound(
+            ptyR, kRound, [&] { return TakeRaw(rawFd, buf); }, streamR);
         AvailConsumer consumer(d);
-        StreamRound(ptyD, kRound, [&] { return consumer.TakeRound(kRound); }, streamH);
+        StreamRound(
+            ptyD, kRound, [&] { return consumer.TakeRound(kRound); }, streamH);
     }
     ::close(rawFd);
     const double cpu0 = CpuSeconds();
