@@ -96,9 +96,9 @@ void TDispThread::Execute() {
     d.WorkerAck.Set();
     do {
         // While input streams in, the next bytes are read as soon as this pass ends;
-        // otherwise the worker wakes on input itself (where the device lets it) as well
-        // as on the event worker's hand-over, so that received bytes reach the ring
-        // without a second thread's wake-up. A full ring is not watched: its bytes wait.
+        // otherwise the worker wakes on input itself where the device lets it (the event
+        // worker then leaves received bytes out of its events), and on the event
+        // worker's hand-over. A full ring is not watched: its bytes wait for room.
         const uint32_t wait = d.InputStreaming ? 0 : TOrvDeviceDispatcher::kDispatchPassMs;
         const int woken = d.device_.WaitEventsOrInput({&d.ComEventReady, &d.InputSpace},
                                                       !d.InputRingFull(), wait);
