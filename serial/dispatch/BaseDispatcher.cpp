@@ -83,6 +83,7 @@ void TOrvBaseDispatcher::AllocateRings(uint32_t inSize, uint32_t outSize) {
         PeekMode = false;
         PeekCount = MaxPeekCount = 0;
         InFilled = InTaken = InScanned = 0;
+        PublishVisibleLocked();
         TakeHold = false;
         PeekWindow = 0;
     }
@@ -286,6 +287,7 @@ void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {
     InTail = (InTail + n) % kInRingSize;
     InTaken += n;
     InScanned = std::max(InScanned, InTaken);
+    PublishVisibleLocked();
     if (n > 0)
         InRingFull = false;
     // Room made for bytes the driver still holds, by a taker or by the end of a dispatch
@@ -335,6 +337,8 @@ int32_t TOrvBaseDispatcher::TakeBlock(uint8_t* data, uint32_t len) {
 }
 
 int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
+    if (InVisibleHint.load(std::memory_order_acquire) < len)
+        return block ? ecGetBlockFail : ecBufferIsEmpty;
     std::lock_guard lock(InLock);
     uint32_t skip = 0, avail = 0;
     if (!TakeWindowLocked(skip, avail) || avail < skip + len)
@@ -354,6 +358,8 @@ int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
 }
 
 uint32_t TOrvBaseDispatcher::InputCount() {
+    if (InVisibleHint.load(std::memory_order_acquire) == 0)
+        return 0;
     std::lock_guard lock(InLock);
     uint32_t skip = 0, avail = 0;
     if (!TakeWindowLocked(skip, avail))
@@ -379,6 +385,7 @@ int32_t TOrvBaseDispatcher::PurgeInput() {
     // marked full until a running dispatch has consumed it: cleared now, its equal
     // indexes would read as an empty ring and the bytes would be read over.
     InScanned = InFilled;
+    PublishVisibleLocked();
     triggers_.ResetDataMatches();
     return result;
 }

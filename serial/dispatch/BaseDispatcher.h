@@ -236,6 +236,7 @@ protected:
     // Input ring helpers (caller holds InLock).
     // Bytes filled and scanned by the data triggers, not yet taken.
     uint32_t InVisibleLocked() const { return uint32_t(InScanned - InTaken); }
+    void PublishVisibleLocked() { InVisibleHint.store(InVisibleLocked(), std::memory_order_release); }
     // Removes n bytes from the ring's tail.
     void AdvanceInTail(uint32_t n);
     // True when the calling thread runs the handler of the current dispatch.
@@ -314,6 +315,10 @@ protected:
     // so no byte is taken before the triggers have seen it, and the scan never refers
     // to a byte already taken or purged (a full ring of unscanned bytes included).
     uint64_t InFilled = 0, InTaken = 0, InScanned = 0;
+    // InScanned - InTaken as last published under InLock, readable without it: a caller
+    // that polls an empty ring learns so without contending for InLock with the worker.
+    // A value read while the worker publishes is as good as one read a moment earlier.
+    std::atomic<uint32_t> InVisibleHint{0};
     // During a data dispatch: peekers see bytes below this count only, and the thread
     // running the current handler is the peeker (a window handler's: the window's
     // thread while it runs the message sent to it). TakeHold keeps every taker off

@@ -348,6 +348,7 @@ bool TOrvTriggers::CheckDataTriggers() {
         if (!d.InRing)
             return false;
         anyMatched = ScanLocked(longest);
+        d.PublishVisibleLocked();
         if (!anyMatched) {
             waiting = d.InVisibleLocked();
             if (threshold == 0 || d.InScanned == lastAvailScan_ || waiting < uint32_t(threshold))
