@@ -236,7 +236,9 @@ protected:
     // Input ring helpers (caller holds InLock).
     // Bytes filled and scanned by the data triggers, not yet taken.
     uint32_t InVisibleLocked() const { return uint32_t(InScanned - InTaken); }
-    void PublishVisibleLocked() { InVisibleHint.store(InVisibleLocked(), std::memory_order_release); }
+    void PublishVisibleLocked() {
+        InVisibleHint.store(InVisibleLocked(), std::memory_order_release);
+    }
     // Removes n bytes from the ring's tail.
     void AdvanceInTail(uint32_t n);
     // True when the calling thread runs the handler of the current dispatch.
