@@ -91,7 +91,8 @@ public:
     // Bytes the calling thread may take now: those the dispatcher worker has filled
     // and passed to the data triggers, less those the current handler took in a
     // dispatch. During a data dispatch only the thread running the handler sees any.
-    // Holds only InLock; the dispatcher worker alone reads the device.
+    // Holds only InLock, and no lock while the ring is empty; the dispatcher worker
+    // alone reads the device.
     uint32_t InputCount();
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
