@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
+#include "serial/Exceptions.h"
 #include "serial/Utilities.h"
 #include "serial/dispatch/DispatcherHooks.h"
 #include "serial/dispatch/DispatcherRegistry.h"
@@ -37,6 +38,11 @@ void TOrvBaseDispatcher::Shutdown() {
 int32_t TOrvBaseDispatcher::OpenPort(const std::string& name, int32_t baud, int32_t parity,
                                      int32_t dataBits, int32_t stopBits, uint32_t inSize,
                                      uint32_t outSize, uint32_t options) {
+    // The last open's close still waits for a handler that has not returned, and its
+    // workers run: nothing they use (rings, flags, device) is touched, and that close
+    // completes when the handler returns. The start would refuse them anyway.
+    if (workersActive_ && !deviceOpen_)
+        throw Exception("Dispatcher already started");
     RingSeen = false;
     inDispatch_ = false;
     closePending_ = false;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -265,6 +266,34 @@ TEST(ClosingHandlerTest, AHandlerThatClosesAndRaisesStillLetsThePortGo) {
             break; // the destructor would wait for ever
     }
     SetApplicationExceptionDisplay(nullptr);
+}
+
+// An open while the last close waits for a handler is refused before it touches the
+// rings and flags that handler's worker still uses; the close then completes when the
+// handler returns, and the next open works.
+TEST(ClosingHandlerTest, AnOpenWhileTheCloseWaitsForAHandlerLeavesThatCloseAlone) {
+    PtyPort pty{5};
+    DispatcherProbe d;
+    ASSERT_EQ(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), ecOK);
+    std::atomic<bool> inHandler{false}, release{false};
+    d.Triggers().AddEventHandler(
+        [&](uint32_t, uint32_t, uint32_t) {
+            inHandler = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        },
+        false);
+    d.Triggers().SetAvailThreshold(1);
+    pty.Write("a", 1);
+    ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
+    d.ClosePort(); // deferred: the handler runs
+    EXPECT_THROW(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), Exception);
+    release = true;
+    EXPECT_TRUE(WaitFor([&] { return d.WorkerCount() == 0; }));
+    EXPECT_TRUE(d.ClosePending());
+    ASSERT_EQ(d.OpenPort(pty.DeviceName(), 921600, 0, 8, 1, 4096, 4096, 0), ecOK);
+    pty.Write("bc", 2);
+    EXPECT_TRUE(WaitFor([&] { return d.InputCount() == 2; }));
 }
 
 // The close holds its release lock while it stops the workers and, meanwhile, serves
