@@ -1,6 +1,7 @@
 #include "app/DataLog.h"
 
 #include "app/DataLogFile.h"
+#include "app/RecordFields.h"
 #include "serial/Exceptions.h"
 
 #include <charconv>
@@ -76,15 +77,13 @@ std::string LogNumberText(double value) {
     return WithoutTrailingZeros(ToChars(value, std::chars_format::fixed, kDigits - 1 - exponent));
 }
 
-std::string LogLine(const TMeasurementRecord& r) {
-    std::string line = std::to_string(r.Tick);
-    for (int channel = 0; channel < 4; ++channel) {
-        line += ' ' + LogNumberText(r.Housing[size_t(channel)]);
-        line += ' ' + LogNumberText(r.Sensor[size_t(channel)]);
+std::string LogLine(const TMeasurementRecord& record) {
+    std::string line;
+    for (const TRecordField& field : RecordFields()) {
+        if (!line.empty())
+            line += ' ';
+        line += FieldText(field, record);
     }
-    line += ' ' + LogNumberText(r.Roll);
-    line += ' ' + LogNumberText(r.Pitch);
-    line += ' ' + std::to_string(r.ZeroCount);
     line += "\r\n";
     return line;
 }

@@ -1,6 +1,7 @@
 #include "app/LogReplay.h"
 
 #include "app/DataLogFile.h"
+#include "app/RecordFields.h"
 #include "serial/Exceptions.h"
 
 #include <cerrno>
@@ -166,14 +167,12 @@ double TLogReader::ReadReal(bool& failed) {
 
 void TLogReader::ReadLogRecord(TMeasurementRecord& record) {
     bool failed = false;
-    record.Tick = ReadInteger(failed);
-    for (size_t channel = 0; channel < 4; ++channel) {
-        record.Housing[channel] = ReadReal(failed);
-        record.Sensor[channel] = ReadReal(failed);
+    for (const TRecordField& field : RecordFields()) {
+        if (field.Type == TFieldType::Integer)
+            field.Set(record, ReadInteger(failed));
+        else
+            field.Set(record, ReadReal(failed));
     }
-    record.Roll = ReadReal(failed);
-    record.Pitch = ReadReal(failed);
-    record.ZeroCount = int16_t(uint16_t(uint32_t(ReadInteger(failed))));
     if (failed)
         throw EInOutError("Invalid numeric input", kInvalidNumericInput);
 }
