@@ -2,11 +2,14 @@
 # Builds the Debian packages from the optimised tree (build/release, the one scripts/run.sh
 # and scripts/test.sh build) and checks them as a user would meet them:
 #   1. `cmake --install` into a scratch prefix, icons at their sizes;
-#   2. `cpack -G DEB`: each package holds the files expected of it, and the two together
-#      hold exactly what `cmake --install` installs; Qt comes from shlibdeps;
-#   3. lintian: errors fail, warnings are shown (the README says why they stay);
-#   4. both packages unpacked into a scratch root: the console's libraries all resolve,
-#      the desktop entry validates;
+#   2. `cpack -G DEB`: each package holds the files expected of it (the four programs, a
+#      man page each, the desktop entries, icons and metainfo, the acquirer's unit), and the
+#      two together hold exactly what `cmake --install` installs; Qt comes from shlibdeps;
+#   3. lintian: errors fail, and so does any tag about man pages, systemd units, AppStream
+#      or desktop entries; other warnings are shown (the README says why they stay);
+#   4. both packages unpacked into a scratch root: the programs' libraries all resolve (the
+#      acquirer's without Qt), the desktop entries and metainfo validate, the man pages
+#      format without a warning, and systemd verifies the unit and rates its hardening;
 #   5. the README's example is examples/read_housing.cpp, which is built against the
 #      unpacked library package and run against the unpacked device simulator.
 # Part of scripts/test.sh; runs alone too (after scripts/install-deps.sh --tests).
@@ -14,6 +17,8 @@ set -euo pipefail
 
 tree=build/release
 work=build/package
+programs=(orvi_console orvi_device_sim orvi_viewer orvi_acquire)
+unit=orvi-acquire@.service
 
 # Builds the tree and installs it into $work/install/usr.
 install_tree() {
@@ -41,15 +46,26 @@ package_files() {
 
 check_contents() {
     local console=$1 dev=$2
+    local held program
+    held=$(package_files "$console")
+    for program in "${programs[@]}"; do
+        grep -qx "/usr/bin/$program" <<<"$held" || fail "orvi-console has no /usr/bin/$program"
+    done
     local expected=(
-        /usr/bin/orvi_console
-        /usr/bin/orvi_device_sim
         /usr/share/applications/orvi-console.desktop
+        /usr/share/applications/orvi-viewer.desktop
+        /usr/share/icons/hicolor/scalable/apps/orvi-viewer.svg
+        /usr/share/metainfo/org.orvi.console.metainfo.xml
+        /usr/share/metainfo/org.orvi.viewer.metainfo.xml
+        "/usr/lib/systemd/system/$unit"
         /usr/share/doc/orvi-console/99-orvi.rules.example
         /usr/share/doc/orvi-console/README.md
         /usr/share/doc/orvi-console/changelog.gz
         /usr/share/doc/orvi-console/copyright
     )
+    for program in "${programs[@]}"; do
+        expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
+    done
     local side
     for side in 16 22 24 32 48 64 128 256; do
         expected+=("/usr/share/icons/hicolor/${side}x$side/apps/orvi-console.png")
@@ -70,17 +86,88 @@ check_contents() {
         fail "orvi-console does not depend on Qt's libraries"
 }
 
+# lintian's errors fail; so does any tag on what these checks are about, whatever its level
+# (a man page missing or with warnings, a unit out of place or without hardening, ...).
+run_lintian() {
+    local report status=0
+    report=$(lintian --fail-on error --pedantic "$@") || status=$?
+    [ -z "$report" ] || echo "$report"
+    [ "$status" -eq 0 ] || fail "lintian found errors"
+    local tags='no-manual-page|manpage-[a-z-]+|systemd-[a-z-]+|service-file-[a-z-]+'
+    tags+='|appstream-metadata-[a-z-]+|desktop-[a-z-]+'
+    if grep -E "^[A-Z]: [^ ]+: ($tags)( |$)" <<<"$report" >/dev/null; then
+        fail "lintian tags the man pages, the unit, the metainfo or the desktop entries"
+    fi
+}
+
 check_unpacked() {
     local root=$work/root
     dpkg -x "$1" "$root"
     dpkg -x "$2" "$root"
-    local libraries
-    libraries=$(ldd "$root/usr/bin/orvi_console")
-    if grep -q 'not found' <<<"$libraries"; then
-        echo "$libraries"
-        fail "the console's libraries do not all resolve"
-    fi
-    desktop-file-validate "$root/usr/share/applications/orvi-console.desktop"
+    local program libraries
+    for program in "${programs[@]}"; do
+        libraries=$(ldd "$root/usr/bin/$program")
+        if grep -q 'not found' <<<"$libraries"; then
+            echo "$libraries"
+            fail "the libraries of $program do not all resolve"
+        fi
+    done
+    ! ldd "$root/usr/bin/orvi_acquire" | grep -q 'libQt' || fail "orvi_acquire links Qt"
+    file "$root/usr/share/icons/hicolor/scalable/apps/orvi-viewer.svg" | grep -q 'SVG' ||
+        fail "the viewer's icon is no SVG picture"
+    local entry
+    for entry in orvi-console orvi-viewer; do
+        desktop-file-validate "$root/usr/share/applications/$entry.desktop" ||
+            fail "$entry.desktop does not validate"
+    done
+    check_metainfo "$root"
+    check_man_pages "$root"
+    check_unit "$root"
+}
+
+# Each metainfo file alone, pedantically, then the tree as a software centre reads it
+# (every metainfo file's launchable is a desktop entry there).
+check_metainfo() {
+    local root=$1 file report
+    for file in "$root"/usr/share/metainfo/*.metainfo.xml; do
+        report=$(appstreamcli validate --no-net --pedantic "$file" 2>&1) ||
+            fail "$(basename "$file") does not validate: $report"
+        ! grep -E '^[EWIP]: ' <<<"$report" || fail "appstreamcli has remarks on $(basename "$file")"
+    done
+    report=$(appstreamcli validate-tree --no-net --pedantic "$root" 2>&1) ||
+        fail "the unpacked tree's metainfo does not validate: $report"
+    ! grep -E '^[EWIP]: ' <<<"$report" || fail "appstreamcli has remarks on the unpacked tree"
+}
+
+# As lintian formats a page: any warning from man, groff or preconv fails.
+check_man_pages() {
+    local root=$1 page warnings
+    for page in "$root"/usr/share/man/man1/*.1.gz; do
+        warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+            man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+        [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
+    done
+}
+
+# systemd-analyze checks the unit in a root of its own: the unpacked packages, the host's
+# units for the targets it pulls in, and kill for ExecReload. The executables are looked up
+# in that root and the Documentation= page by man, in the root's pages. Any remark fails
+# (an unknown key is only a remark). Two instances: a port name and an escaped device path.
+check_unit() {
+    local root=$work/unit-root
+    rm -rf "$root"
+    cp -a "$1" "$root"
+    cp -an /usr/lib/systemd/system/. "$root/usr/lib/systemd/system/"
+    cp "$(type -P kill)" "$root/usr/bin/"
+    local instances=("${unit/@/@COM5}" "${unit/@/@$(systemd-escape /dev/ttyUSB0)}")
+    local report status=0
+    report=$(MANPATH=$root/usr/share/man \
+        systemd-analyze --root="$root" verify "${instances[@]}" 2>&1) || status=$?
+    [ "$status" -eq 0 ] && [ -z "$report" ] || fail "systemd-analyze verify: $report"
+    # An exposure of at most 1.0 on systemd's scale of 0 to 10 (the threshold is tenths).
+    report=$(systemd-analyze security --offline=true --threshold=10 --root="$root" \
+        "${instances[0]}" 2>&1) || fail "the unit's hardening: $report"
+    grep 'Overall exposure' <<<"$report"
 }
 
 # The code block of the README's section on the serial component, as the file it shows.
@@ -128,7 +215,7 @@ main() {
     console=$(echo "$work"/debs/orvi-console_*_*.deb)
     dev=$(echo "$work"/debs/liborvi-serial-dev_*_*.deb)
     check_contents "$console" "$dev"
-    lintian --fail-on error "$console" "$dev"
+    run_lintian "$console" "$dev"
     check_unpacked "$console" "$dev"
     check_readme_example
     run_example
