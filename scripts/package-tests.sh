@@ -157,7 +157,9 @@ check_unit() {
     local report status=0
     report=$(MANPATH=$root/usr/share/man \
         systemd-analyze --root="$root" verify "${instances[@]}" 2>&1) || status=$?
-    [ "$status" -eq 0 ] && [ -z "$report" ] || fail "systemd-analyze verify: $report"
+    if [ "$status" -ne 0 ] || [ -n "$report" ]; then
+        fail "systemd-analyze verify: $report"
+    fi
     # An exposure of at most 1.0 on systemd's scale of 0 to 10 (the threshold is tenths).
     report=$(systemd-analyze security --offline=true --threshold=10 --root="$root" \
         "${instances[0]}" 2>&1) || fail "the unit's hardening: $report"
