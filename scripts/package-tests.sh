@@ -50,6 +50,8 @@ check_contents() {
     held=$(package_files "$console")
     for program in "${programs[@]}"; do
         grep -qx "/usr/bin/$program" <<<"$held" || fail "orvi-console has no /usr/bin/$program"
+        grep -qx "/usr/share/man/man1/$program.1.gz" <<<"$held" ||
+            fail "orvi-console has no man page for $program (packaging/man/$program.1)"
     done
     local expected=(
         /usr/share/applications/orvi-console.desktop
