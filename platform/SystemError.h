@@ -33,8 +33,8 @@ constexpr uint32_t DeviceGone = GenFailure;
 uint32_t LastError();
 void SetLastError(uint32_t code);
 
-// The system's message text for an error number, at most 255 characters, exactly as
-// the system gives it (line breaks included); empty when the system has none.
+// The system's message text for an error number in UTF-8, at most 255 characters, worded
+// as the system gives it (line breaks included); empty when the system has none.
 std::string SystemErrorText(uint32_t code);
 
 // Maps a POSIX errno value to the Windows number used throughout the serial stack.
