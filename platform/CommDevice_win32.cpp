@@ -440,6 +440,14 @@ bool CommDevice::SetState(const DeviceState& state) {
         StateToDcb(state, d);
         // Abort-on-error stays off whatever the state says (see ClearAbortOnError).
         d.fAbortOnError = FALSE;
+        if (SetCommState(h, &d))
+            return true;
+        // A driver without the RS-485 RTS toggle (wine's is one) refuses the whole block.
+        // The line is then set without it and RTS held low, as the POSIX layer does where
+        // the driver lacks RS-485: a port does not fail to open for want of the toggle.
+        if (d.fRtsControl != RTS_CONTROL_TOGGLE)
+            return false;
+        d.fRtsControl = RTS_CONTROL_DISABLE;
         return SetCommState(h, &d) != 0;
     });
 }

@@ -1,13 +1,15 @@
 // The com port component over wine: opening by number, the missing port, the exchange
 // through the component, the hidden event window (a message-only window of the class
 // "ovComWindow"), trigger messages with their numbers and parameters on the owning
-// thread, the close deferred from inside a handler, and a device pulled out while open.
+// thread, the close deferred from inside a handler, RS-485 mode on a driver without the
+// RTS toggle, and a device pulled out while open.
 #include "platform/MessageTarget.h"
 #include "platform/SystemError.h"
 #include "serial/ComPort.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
 #include "serial/MessageTable.h"
+#include "serial/dispatch/BaseDispatcher.h"
 #include "serial/dispatch/DispatcherRegistry.h"
 #include "tests/win32/ComPortPeers.h"
 
@@ -212,6 +214,28 @@ TEST_F(Win32ComPortTest, CloseFromAHandlerIsDeferredAndCompletes) {
 
     port_.SetOpen(true); // the port is free again
     EXPECT_EQ(port_.PortState(), cpsOpen);
+}
+
+// Wine's driver refuses the RTS toggle, as many USB adapters' do: the port opens in
+// RS-485 mode all the same. On the open port the mode sets and removes the toggle, and
+// without it RTS is the program's again (SetRts 0, not 1 for "driven by the flow").
+TEST_F(Win32ComPortTest, Rs485ModeTogglesRtsOnAnOpenPortAndARefusalLetsItOpen) {
+    port_.SetComNumber(uint16_t(echo_));
+    port_.SetRS485Mode(true);
+    port_.SetOpen(true);
+    ASSERT_TRUE(port_.Open());
+    TOrvBaseDispatcher& d = *port_.Dispatcher();
+    const auto rtsControl = [&] { return platform::dcb::RtsControl(d.GetDeviceState().Flags); };
+    EXPECT_EQ(rtsControl(), platform::dcb::ControlToggle);
+    for (bool on : {false, true, false}) {
+        SCOPED_TRACE(on);
+        port_.SetRS485Mode(on);
+        EXPECT_EQ(rtsControl() == platform::dcb::ControlToggle, on);
+        EXPECT_EQ(d.SetRts(1), on ? 1 : ecOK);
+    }
+    port_.FlushInput();
+    port_.SendBlock("rs", 2);
+    EXPECT_TRUE(PumpUntil([&] { return port_.InCount() == 2; }));
 }
 
 // The peer goes away in the middle of the exchange, as a pulled-out adapter does. The
