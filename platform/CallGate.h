@@ -21,9 +21,14 @@ public:
     class Call {
     public:
         explicit Call(CallGate& gate) : gate_(gate), entered_(gate.Enter()) {}
+        // The call's last error outlives the leave: the lock taken there may overwrite it
+        // (on Windows, when the lock is contended).
         ~Call() {
-            if (entered_)
-                gate_.Leave();
+            if (!entered_)
+                return;
+            const uint32_t error = LastError();
+            gate_.Leave();
+            SetLastError(error);
         }
         Call(const Call&) = delete;
         Call& operator=(const Call&) = delete;

@@ -41,6 +41,23 @@ constexpr DWORD kReadWaitMs = 20;
 // How often Close cancels the I/O of calls that are still inside the device.
 constexpr int kCancelRepeatMs = 20;
 
+// The errors with which serial drivers fail the calls on an adapter that has been pulled
+// out (and Wine's on a pseudo-terminal whose other end has gone). 995 counts too, but only
+// when no cancel of this device's own explains it (see Impl::Fail).
+bool IsLostDeviceError(DWORD error) {
+    switch (error) {
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 HANDLE NewManualEvent() {
     return CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
@@ -119,10 +136,51 @@ struct CommDevice::Impl {
     HANDLE writeDone = nullptr; // manual reset, Write's overlapped record
     HANDLE eventDone = nullptr; // manual reset, WaitEvent's overlapped record
     std::atomic<uint64_t> waitPasses{0};
+    // Set by the first call that finds the device gone; from then on every call but Close
+    // fails with DeviceGone, also those the driver would still let succeed (PurgeComm).
+    std::atomic<bool> lost{false};
+    // Counts the cancels this device makes itself (an output purge, a new event mask), so
+    // that a call ended by one of them is not taken for a device that went away.
+    std::atomic<uint64_t> cancels{0};
 
     // Every call that uses the handle passes through it; Close cancels the pending I/O and
     // lets the handles and events go only when all calls have left.
     CallGate gate;
+
+    // False with DeviceGone once the device is known to be gone.
+    bool Present() {
+        if (!lost.load())
+            return true;
+        SetLastError(syserr::DeviceGone);
+        return false;
+    }
+
+    // True when Close or a cancel of ours has come since the count was `cancelsBefore`.
+    bool Cancelled(uint64_t cancelsBefore) const {
+        return !gate.IsOpen() || cancels.load() != cancelsBefore;
+    }
+
+    // Sets the last error of a failed call that began when `cancelsBefore` was the cancel
+    // count, and returns false. An error that says the device has gone, or an abort that
+    // neither Close nor a cancel of ours made, marks the device lost.
+    bool Fail(DWORD error, uint64_t cancelsBefore) {
+        const bool strayAbort = error == ERROR_OPERATION_ABORTED && !Cancelled(cancelsBefore);
+        if (IsLostDeviceError(error) || strayAbort)
+            lost = true;
+        SetLastError(lost.load() ? syserr::DeviceGone : error);
+        return false;
+    }
+
+    // Runs `use` on the device handle while a call holds the gate, so that Close cannot take
+    // the handle away under it; false when the device is not open or gone, or `use` failed.
+    // The handle is read only once the call has entered.
+    template <class Use> bool With(Use use) {
+        const CallGate::Call call(gate);
+        if (!call.Entered() || !Present())
+            return false;
+        const uint64_t before = cancels.load();
+        return use(device) || Fail(GetLastError(), before);
+    }
 
     void CloseEvents() {
         for (HANDLE* h : {&readDone, &writeDone, &eventDone}) {
@@ -155,6 +213,18 @@ uint32_t OpenFailure(std::initializer_list<UniqueHandle*> handles) {
     return error;
 }
 
+// A device left by another program with abort-on-error set would fail every read and
+// write with 995 after a line error until the error is cleared: this device clears its
+// line errors only when the dispatcher asks for the status.
+void ClearAbortOnError(HANDLE device) {
+    DCB d{};
+    d.DCBlength = sizeof d;
+    if (GetCommState(device, &d) && d.fAbortOnError) {
+        d.fAbortOnError = FALSE;
+        SetCommState(device, &d);
+    }
+}
+
 } // namespace
 
 uint32_t CommDevice::Open(const std::string& name) {
@@ -177,10 +247,12 @@ uint32_t CommDevice::Open(const std::string& name) {
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
     if (!SetCommTimeouts(device.Get(), &timeouts))
         return OpenFailure({&readDone, &writeDone, &eventDone, &device});
+    ClearAbortOnError(device.Get());
     d.readDone = readDone.Release();
     d.writeDone = writeDone.Release();
     d.eventDone = eventDone.Release();
     d.device = device.Release();
+    d.lost = false;
     d.gate.Open();
     return ERROR_SUCCESS;
 }
@@ -206,26 +278,33 @@ uint32_t CommDevice::Close() {
 int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
     Impl& d = *impl_;
     const CallGate::Call call(d.gate);
-    if (!call.Entered())
+    if (!call.Entered() || !d.Present())
         return -1;
+    const uint64_t cancels = d.cancels.load();
     OVERLAPPED ov{};
     ov.hEvent = d.readDone;
     ResetEvent(d.readDone);
     DWORD got = 0;
     if (ReadFile(d.device, buffer, count, &got, &ov))
         return int32_t(got);
-    if (GetLastError() != ERROR_IO_PENDING)
+    if (GetLastError() != ERROR_IO_PENDING) {
+        d.Fail(GetLastError(), cancels);
         return -1;
+    }
     // The read time-outs make the driver complete at once with what it holds, but a
     // driver that keeps an empty read pending until data arrives (wine's serial driver
     // does) would hold the caller here for good. The wait is bounded; a read still
     // pending then is cancelled, and whatever it had transferred is returned.
-    if (WaitForSingleObject(d.readDone, kReadWaitMs) != WAIT_OBJECT_0)
+    const bool cancelled = WaitForSingleObject(d.readDone, kReadWaitMs) != WAIT_OBJECT_0;
+    if (cancelled)
         CancelIoEx(d.device, &ov);
-    const bool done = GetOverlappedResult(d.device, &ov, &got, TRUE) != 0;
-    if (!done && GetLastError() != ERROR_OPERATION_ABORTED)
-        return -1;
-    return int32_t(got);
+    if (GetOverlappedResult(d.device, &ov, &got, TRUE))
+        return int32_t(got);
+    const DWORD error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED && (cancelled || d.Cancelled(cancels)))
+        return int32_t(got);
+    d.Fail(error, cancels);
+    return -1;
 }
 
 namespace {
@@ -250,8 +329,9 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
     Impl& d = *impl_;
     written = 0;
     const CallGate::Call call(d.gate);
-    if (!call.Entered())
+    if (!call.Entered() || !d.Present())
         return IoResult::Failed;
+    const uint64_t cancels = d.cancels.load();
     while (written < count) {
         OVERLAPPED ov{};
         ov.hEvent = d.writeDone;
@@ -259,11 +339,15 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
         DWORD done = 0;
         IoResult result = IoResult::Done;
         if (!WriteFile(d.device, data + written, count - written, &done, &ov)) {
-            if (GetLastError() != ERROR_IO_PENDING)
+            if (GetLastError() != ERROR_IO_PENDING) {
+                d.Fail(GetLastError(), cancels);
                 return IoResult::Failed;
+            }
             result = FinishWrite(d.device, ov, done, abort);
         }
         written += done;
+        if (result == IoResult::Failed)
+            d.Fail(GetLastError(), cancels);
         if (result != IoResult::Done)
             return result;
         if (done == 0) {
@@ -275,30 +359,22 @@ IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& writte
     return IoResult::Done;
 }
 
-namespace {
-
-// Runs `use` on the device handle while a call holds the gate, so that Close cannot take
-// the handle away under it; false when the device is not open. The handle is read only
-// once the call has entered.
-template <class Use> bool WithDevice(CallGate& gate, const HANDLE& device, Use use) {
-    const CallGate::Call call(gate);
-    return call.Entered() && use(device);
-}
-
-} // namespace
-
 bool CommDevice::SetEventMask(uint32_t mask) {
-    return WithDevice(impl_->gate, impl_->device,
-                      [&](HANDLE h) { return SetCommMask(h, mask) != 0; });
+    return impl_->With([&](HANDLE h) {
+        // A new mask ends a wait in progress.
+        impl_->cancels.fetch_add(1);
+        return SetCommMask(h, mask) != 0;
+    });
 }
 
 bool CommDevice::WaitEvent(uint32_t& eventWord) {
     Impl& d = *impl_;
     eventWord = 0;
     const CallGate::Call call(d.gate);
-    if (!call.Entered())
+    if (!call.Entered() || !d.Present())
         return false;
     d.waitPasses.fetch_add(1, std::memory_order_relaxed);
+    const uint64_t cancels = d.cancels.load();
     // The driver writes the event word when the wait completes: it lives here until then.
     DWORD word = 0;
     OVERLAPPED ov{};
@@ -308,7 +384,7 @@ bool CommDevice::WaitEvent(uint32_t& eventWord) {
         DWORD unused = 0;
         if (GetLastError() != ERROR_IO_PENDING ||
             !GetOverlappedResult(d.device, &ov, &unused, TRUE))
-            return false;
+            return d.Fail(GetLastError(), cancels);
     }
     eventWord = word;
     return true;
@@ -327,16 +403,18 @@ uint64_t CommDevice::WaitPasses() const {
 }
 
 bool CommDevice::Purge(uint32_t flags) {
-    return WithDevice(impl_->gate, impl_->device,
-                      [&](HANDLE h) { return PurgeComm(h, flags) != 0; });
+    return impl_->With([&](HANDLE h) {
+        if ((flags & (purge::TxAbort | purge::RxAbort)) != 0)
+            impl_->cancels.fetch_add(1);
+        return PurgeComm(h, flags) != 0;
+    });
 }
 
 uint32_t CommDevice::ClearError(CommStatus& status, bool) {
     status = CommStatus{};
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!WithDevice(impl_->gate, impl_->device,
-                    [&](HANDLE h) { return ClearCommError(h, &errors, &stat) != 0; }))
+    if (!impl_->With([&](HANDLE h) { return ClearCommError(h, &errors, &stat) != 0; }))
         return 0;
     status.InQue = stat.cbInQue;
     status.OutQue = stat.cbOutQue;
@@ -346,7 +424,7 @@ uint32_t CommDevice::ClearError(CommStatus& status, bool) {
 bool CommDevice::GetState(DeviceState& state) {
     DCB d{};
     d.DCBlength = sizeof d;
-    if (!WithDevice(impl_->gate, impl_->device, [&](HANDLE h) { return GetCommState(h, &d) != 0; }))
+    if (!impl_->With([&](HANDLE h) { return GetCommState(h, &d) != 0; }))
         return false;
     state = StateOfDcb(d);
     return true;
@@ -354,32 +432,39 @@ bool CommDevice::GetState(DeviceState& state) {
 
 bool CommDevice::SetState(const DeviceState& state) {
     // Start from the device's block so that fields without a counterpart stay as they are.
-    return WithDevice(impl_->gate, impl_->device, [&](HANDLE h) {
+    return impl_->With([&](HANDLE h) {
         DCB d{};
         d.DCBlength = sizeof d;
         if (!GetCommState(h, &d))
             return false;
         StateToDcb(state, d);
+        // Abort-on-error stays off whatever the state says (see ClearAbortOnError).
+        d.fAbortOnError = FALSE;
+        if (SetCommState(h, &d))
+            return true;
+        // A driver without the RS-485 RTS toggle (wine's is one) refuses the whole block.
+        // The line is then set without it and RTS held low, as the POSIX layer does where
+        // the driver lacks RS-485: a port does not fail to open for want of the toggle.
+        if (d.fRtsControl != RTS_CONTROL_TOGGLE)
+            return false;
+        d.fRtsControl = RTS_CONTROL_DISABLE;
         return SetCommState(h, &d) != 0;
     });
 }
 
 bool CommDevice::Escape(uint32_t function) {
-    return WithDevice(impl_->gate, impl_->device,
-                      [&](HANDLE h) { return EscapeCommFunction(h, function) != 0; });
+    return impl_->With([&](HANDLE h) { return EscapeCommFunction(h, function) != 0; });
 }
 
 bool CommDevice::GetModemStatus(uint32_t& status) {
     DWORD lines = 0;
-    const bool ok = WithDevice(impl_->gate, impl_->device,
-                               [&](HANDLE h) { return GetCommModemStatus(h, &lines) != 0; });
+    const bool ok = impl_->With([&](HANDLE h) { return GetCommModemStatus(h, &lines) != 0; });
     status = ok ? lines : 0;
     return ok;
 }
 
 bool CommDevice::SetupQueues(uint32_t inSize, uint32_t outSize) {
-    return WithDevice(impl_->gate, impl_->device,
-                      [&](HANDLE h) { return SetupComm(h, inSize, outSize) != 0; });
+    return impl_->With([&](HANDLE h) { return SetupComm(h, inSize, outSize) != 0; });
 }
 
 } // namespace orvi::platform

@@ -23,9 +23,9 @@ constexpr uint32_t OperationAborted = 995;
 constexpr uint32_t IoIncomplete = 996;
 constexpr uint32_t IoPending = 997;
 // A device that has gone away (an adapter pulled out, a terminal that hung up). Windows'
-// serial drivers fail the communications calls of an unplugged adapter with system errors
-// such as 22 or 31, which the error model shows in the system's words; the POSIX layer
-// reports a hang-up as 31, whose text tells the operator that the device no longer works.
+// serial drivers fail the communications calls of an unplugged adapter with errors such
+// as 21, 22, 31 or 109; the Win32 layer reports each of them, and the POSIX layer a
+// hang-up, as 31, whose text tells the operator that the device no longer works.
 constexpr uint32_t DeviceGone = GenFailure;
 } // namespace syserr
 
@@ -33,8 +33,8 @@ constexpr uint32_t DeviceGone = GenFailure;
 uint32_t LastError();
 void SetLastError(uint32_t code);
 
-// The system's message text for an error number, at most 255 characters, exactly as
-// the system gives it (line breaks included); empty when the system has none.
+// The system's message text for an error number in UTF-8, at most 255 characters, worded
+// as the system gives it (line breaks included); empty when the system has none.
 std::string SystemErrorText(uint32_t code);
 
 // Maps a POSIX errno value to the Windows number used throughout the serial stack.

@@ -17,7 +17,11 @@ export ORVI_WINE_ECHO_PORT=6    # sends back what it receives
 export ORVI_WINE_SINK_PORT=7    # never reads
 export ORVI_WINE_CHATTER_PORT=8 # sends all the time, discards what it receives
 export ORVI_WINE_MISSING_PORT=9 # no device behind it
+export ORVI_WINE_UNPLUG_PORT=10 # echoes; on "UNPLUG!" goes away, then comes back anew
 linked_ports="$ORVI_WINE_SIM_PORT $ORVI_WINE_ECHO_PORT $ORVI_WINE_SINK_PORT $ORVI_WINE_CHATTER_PORT"
+# Ports whose pseudo-terminal the peer replaces: the prefix links to the peer's link,
+# which always names the current one.
+relinked_ports="$ORVI_WINE_UNPLUG_PORT"
 
 export WINEDEBUG=-all
 export WINEARCH=win64
@@ -55,9 +59,10 @@ start_peers() {
         >"$cross/simulator.log" 2>&1 &
     peer_pids+=($!)
     "$native/tests/win32/orvi_wine_peer" --port-dir "$ports" "echo:$ORVI_WINE_ECHO_PORT" \
-        "sink:$ORVI_WINE_SINK_PORT" "chatter:$ORVI_WINE_CHATTER_PORT" >"$cross/peer.log" 2>&1 &
+        "sink:$ORVI_WINE_SINK_PORT" "chatter:$ORVI_WINE_CHATTER_PORT" \
+        "unplug:$ORVI_WINE_UNPLUG_PORT" >"$cross/peer.log" 2>&1 &
     peer_pids+=($!)
-    for n in $linked_ports; do
+    for n in $linked_ports $relinked_ports; do
         for _ in $(seq 100); do
             [ -L "$ports/COM$n" ] && break
             sleep 0.05
@@ -68,11 +73,14 @@ start_peers() {
 
 # Wine opens "\\.\COMn" through the lower-case link dosdevices/comn.
 link_ports() {
-    for n in $linked_ports $ORVI_WINE_MISSING_PORT; do
+    for n in $linked_ports $relinked_ports $ORVI_WINE_MISSING_PORT; do
         rm -f "$WINEPREFIX/dosdevices/com$n"
     done
     for n in $linked_ports; do
         ln -s "$(readlink "$ports/COM$n")" "$WINEPREFIX/dosdevices/com$n"
+    done
+    for n in $relinked_ports; do
+        ln -s "$ports/COM$n" "$WINEPREFIX/dosdevices/com$n"
     done
 }
 

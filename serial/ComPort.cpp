@@ -351,13 +351,26 @@ void TOrvCustomComPort::SetBufferResume(uint16_t value) {
 void TOrvCustomComPort::SetRS485Mode(bool value) {
     if (value == rs485Mode_ && !forceApply_)
         return;
+    const bool changed = value != rs485Mode_;
     rs485Mode_ = value;
     if (IsOpenState())
         dispatcher_->SetRS485(value);
-    if (!value)
-        return;
-    SetHWFlowOptions(hwFlowOptions_ & ~(HWFlow(hwfUseRTS) | HWFlow(hwfRequireCTS)));
-    SetRTS(false);
+    if (value) {
+        SetHWFlowOptions(hwFlowOptions_ & ~(HWFlow(hwfUseRTS) | HWFlow(hwfRequireCTS)));
+        SetRTS(false);
+    }
+    if (changed && IsOpenState())
+        ApplyRtsToggle();
+}
+
+// The RTS toggle belongs to the hardware flow control, whose setter skips options that
+// stay as they were: on an open port it is written again so that the toggle comes or
+// goes, and when it goes RTS is the program's again.
+void TOrvCustomComPort::ApplyRtsToggle() {
+    FlagScope force(forceApply_, true);
+    SetHWFlowOptions(hwFlowOptions_);
+    if (!rs485Mode_)
+        SetRTS(rts_);
 }
 
 // ---- trace and log ----

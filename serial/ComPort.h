@@ -321,6 +321,7 @@ private:
     void RollBackOpen();
     void FinishClose();
     void ReapplyFlowControl();
+    void ApplyRtsToggle();
     void ApplyTrace(TTraceLogState value);
     void ApplyLog(TTraceLogState value);
     void ApplyLineSettings();

@@ -375,8 +375,14 @@ std::string CleanSystemText(std::string_view text) {
             continue;
         result.push_back(c);
     }
-    if (result.size() > kMaxMessageLength)
-        result.resize(kMaxMessageLength);
+    if (result.size() > kMaxMessageLength) {
+        // Cut before a character whose UTF-8 bytes would not all fit (system texts in
+        // Cyrillic take two bytes a letter).
+        size_t length = kMaxMessageLength;
+        while (length > 0 && (static_cast<unsigned char>(result[length]) & 0xC0) == 0x80)
+            --length;
+        result.resize(length);
+    }
     return result;
 }
 

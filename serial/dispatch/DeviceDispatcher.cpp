@@ -73,12 +73,18 @@ void TComThread::Execute() {
     auto& d = dispatcher_;
     d.device_.SetEventMask(TOrvDeviceDispatcher::EventWorkerMask());
     d.WorkerAck.Set();
+    int emptyWaits = 0; // waits in a row that ended with no event
     do {
         uint32_t word = 0;
         // A device that cannot wait (unplugged, or a driver refusing the event wait)
         // ends this worker instead of retrying in a loop; the dispatcher worker's 50 ms
-        // pass still moves the data.
+        // pass still moves the data. So does a wait that ends with no event again and
+        // again outside a stop (one such end is a new mask), which would drive both
+        // workers round in a tight loop.
         if (!d.device_.WaitEvent(word))
+            break;
+        emptyWaits = word == 0 ? emptyWaits + 1 : 0;
+        if (emptyWaits > 1 && !d.StopRequested)
             break;
         if (word & (ev::Ring | ev::Ring9x))
             d.RingSeen = true;

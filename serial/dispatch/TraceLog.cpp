@@ -1,13 +1,12 @@
 #include "serial/dispatch/TraceLog.h"
 
-#include "platform/SystemError.h"
+#include "platform/ByteFile.h"
 #include "serial/ErrorCodes.h"
 #include "serial/MessageTable.h"
 #include "serial/Utilities.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -28,12 +27,6 @@ constexpr std::string_view kContinuation = "                                    
 static_assert(kContinuation.size() == kLogDataColumn - 1);
 constexpr std::size_t kFileChunk = 64 * 1024;
 
-// The negated system error of the last failed file call, never 0.
-int32_t FileErrorResult() {
-    const uint32_t code = platform::ErrorFromErrno(errno);
-    return -int32_t(code != 0 ? code : platform::syserr::GenFailure);
-}
-
 // A text file being written in chunks; remembers the first failure. Lines end in
 // CR LF on every platform, so the file is written as bytes.
 class TextFile {
@@ -41,17 +34,11 @@ public:
     TextFile() = default;
     TextFile(const TextFile&) = delete;
     TextFile& operator=(const TextFile&) = delete;
-    ~TextFile() {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
 
     // Appends when asked (creating a missing file), else creates or replaces the file.
     // 0 or the negated error.
     int32_t Open(const std::string& name, bool append) {
-        errno = 0;
-        file_ = std::fopen(name.c_str(), append ? "ab" : "wb");
-        return file_ != nullptr ? 0 : FileErrorResult();
+        return -int32_t(file_.Open(name, append));
     }
 
     void Put(std::string_view text) {
@@ -64,25 +51,20 @@ public:
     // Writes what is pending and closes. 0, or the negated first failure.
     int32_t Close() {
         Flush();
-        errno = 0;
-        const int closed = std::fclose(file_);
-        file_ = nullptr;
+        const uint32_t closed = file_.Close();
         if (closed != 0 && error_ == 0)
-            error_ = FileErrorResult();
+            error_ = -int32_t(closed);
         return error_;
     }
 
 private:
     void Flush() {
-        if (error_ == 0 && !pending_.empty()) {
-            errno = 0;
-            if (std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size())
-                error_ = FileErrorResult();
-        }
+        if (error_ == 0 && !pending_.empty())
+            error_ = -int32_t(file_.Write(pending_.data(), pending_.size()));
         pending_.clear();
     }
 
-    std::FILE* file_ = nullptr;
+    platform::ByteFile file_;
     int32_t error_ = 0;
     std::string pending_;
 };

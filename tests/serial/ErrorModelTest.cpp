@@ -194,6 +194,11 @@ TEST(CleanSystemText, CutsTo255Characters) {
     // Collapsing happens before the cut, so a long run of spaces costs one character.
     std::string spaced = "a" + std::string(100, ' ') + std::string(254, 'b');
     EXPECT_EQ(CleanSystemText(spaced), "a " + std::string(253, 'b'));
+    // A Cyrillic text (two bytes a letter) is cut before the letter that does not fit.
+    std::string cyrillic;
+    for (int i = 0; i < 200; ++i)
+        cyrillic += "Ж";
+    EXPECT_EQ(CleanSystemText(cyrillic), cyrillic.substr(0, 254));
 }
 
 // ---------------------------------------------------------------- exceptions

@@ -1,17 +1,22 @@
 // The com port component over wine: opening by number, the missing port, the exchange
 // through the component, the hidden event window (a message-only window of the class
 // "ovComWindow"), trigger messages with their numbers and parameters on the owning
-// thread, and the close deferred from inside a handler.
+// thread, the close deferred from inside a handler, RS-485 mode on a driver without the
+// RTS toggle, and a device pulled out while open.
 #include "platform/MessageTarget.h"
+#include "platform/SystemError.h"
 #include "serial/ComPort.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
+#include "serial/MessageTable.h"
+#include "serial/dispatch/BaseDispatcher.h"
 #include "serial/dispatch/DispatcherRegistry.h"
 #include "tests/win32/ComPortPeers.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -209,6 +214,70 @@ TEST_F(Win32ComPortTest, CloseFromAHandlerIsDeferredAndCompletes) {
 
     port_.SetOpen(true); // the port is free again
     EXPECT_EQ(port_.PortState(), cpsOpen);
+}
+
+// Wine's driver refuses the RTS toggle, as many USB adapters' do: the port opens in
+// RS-485 mode all the same. On the open port the mode sets and removes the toggle, and
+// without it RTS is the program's again (SetRts 0, not 1 for "driven by the flow").
+TEST_F(Win32ComPortTest, Rs485ModeTogglesRtsOnAnOpenPortAndARefusalLetsItOpen) {
+    port_.SetComNumber(uint16_t(echo_));
+    port_.SetRS485Mode(true);
+    port_.SetOpen(true);
+    ASSERT_TRUE(port_.Open());
+    TOrvBaseDispatcher& d = *port_.Dispatcher();
+    const auto rtsControl = [&] { return platform::dcb::RtsControl(d.GetDeviceState().Flags); };
+    EXPECT_EQ(rtsControl(), platform::dcb::ControlToggle);
+    for (bool on : {false, true, false}) {
+        SCOPED_TRACE(on);
+        port_.SetRS485Mode(on);
+        EXPECT_EQ(rtsControl() == platform::dcb::ControlToggle, on);
+        EXPECT_EQ(d.SetRts(1), on ? 1 : ecOK);
+    }
+    port_.FlushInput();
+    port_.SendBlock("rs", 2);
+    EXPECT_TRUE(PumpUntil([&] { return port_.InCount() == 2; }));
+}
+
+// The peer goes away in the middle of the exchange, as a pulled-out adapter does. The
+// component's next call that reaches the device (the flush a run ends with) raises the
+// system's words for a device that stopped working, not a bare code; no worker spins on
+// the gone device, and the port closes.
+TEST_F(Win32ComPortTest, PulledOutDeviceIsToldInTheSystemsWords) {
+    const int unplug = PeerPort("ORVI_WINE_UNPLUG_PORT");
+    if (unplug == 0)
+        GTEST_SKIP() << SkipText("ORVI_WINE_UNPLUG_PORT");
+    port_.SetComNumber(uint16_t(unplug));
+    port_.SetOpen(true);
+    port_.FlushInput();
+    port_.SendBlock("ping", 4);
+    ASSERT_TRUE(PumpUntil([&] { return port_.InCount() == 4; }));
+    port_.SendBlock("UNPLUG!", 7);
+
+    std::optional<std::string> told;
+    int32_t code = 0;
+    PumpUntil([&] {
+        try {
+            port_.FlushInput();
+            return false;
+        } catch (const EInOutError& e) {
+            code = e.ErrorCode();
+            told = e.what();
+        } catch (const std::exception& e) {
+            told = e.what();
+        }
+        return true;
+    });
+    ASSERT_TRUE(told) << "the gone device was never told";
+    EXPECT_EQ(code, int32_t(platform::syserr::DeviceGone)) << *told;
+    EXPECT_EQ(*told, ErrorMessageText(-int32_t(platform::syserr::DeviceGone)));
+    EXPECT_FALSE(told->empty());
+
+    const double before = ProcessCpuMs();
+    Sleep(1000);
+    EXPECT_LT(ProcessCpuMs() - before, 300.0) << "a worker spins on the gone device";
+    port_.SetOpen(false);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(port_.PortState(), cpsClosed);
 }
 
 } // namespace

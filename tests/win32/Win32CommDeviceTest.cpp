@@ -1,6 +1,7 @@
 // The Win32 communications device over wine: ports opened by number through
 // "\\.\COMn", the missing port, handles left behind by opens, data both ways, reads
-// that never wait, line settings through the device control block, and the event wait.
+// that never wait, line settings through the device control block, the event wait, and
+// the error of a write that a close ends.
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
 #include "platform/PortNames.h"
@@ -58,6 +59,7 @@ protected:
 
     int echo_ = 0;
     int missing_ = 0;
+    int sink_ = PeerPort("ORVI_WINE_SINK_PORT");
     CommDevice device_;
     Event abort_{false};
 };
@@ -158,6 +160,33 @@ TEST_F(Win32CommDeviceTest, StatusCountsWaitingBytes) {
     EXPECT_TRUE(device_.Purge(purge::RxAbort | purge::RxClear));
     device_.ClearError(status);
     EXPECT_EQ(status.InQue, 0u);
+}
+
+// A write blocked on the full sink and ended by Close fails and says why, every time: the
+// close's lock, taken as the write leaves, must not wipe the write's error.
+TEST_F(Win32CommDeviceTest, WriteEndedByCloseSaysWhy) {
+    if (sink_ == 0)
+        GTEST_SKIP() << SkipText("ORVI_WINE_SINK_PORT");
+    const auto block = Pattern(64 * 1024, 3);
+    int silent = 0;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(device_.Open(ComDeviceName(sink_)), syserr::Success);
+        std::atomic<bool> started{false};
+        IoResult result = IoResult::Done;
+        uint32_t error = 0;
+        std::thread writer([&] {
+            started = true;
+            uint32_t written = 0;
+            result = device_.Write(block.data(), uint32_t(block.size()), written, abort_);
+            error = LastError();
+        });
+        WaitFor([&] { return started.load(); });
+        device_.Close();
+        writer.join();
+        EXPECT_EQ(result, IoResult::Failed);
+        silent += error == syserr::Success ? 1 : 0;
+    }
+    EXPECT_EQ(silent, 0) << "writes ended by Close that reported no error";
 }
 
 // The event wait either reports an event or fails; it never hangs, and a failed wait

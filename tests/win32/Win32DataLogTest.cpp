@@ -1,10 +1,12 @@
 // The data log file on Windows: created over an existing file of a Cyrillic name, held
 // against a second writer while a viewer may read it, every line in the file as soon as it
-// is written, CR LF bytes exact, and the replay reading back what was written.
+// is written, CR LF bytes exact, and the replay reading back what was written; the serial
+// trace and dispatch log kept under a Cyrillic name.
 #include "app/DataLog.h"
 #include "app/LogReplay.h"
 #include "app/SensorProtocol.h"
 #include "serial/Exceptions.h"
+#include "serial/dispatch/TraceLog.h"
 #include "tests/support/TempDir.h"
 
 #include <windows.h>
@@ -87,6 +89,30 @@ TEST(Win32DataLog, HeldWrittenThroughAndReadBackByTheReplay) {
         readBack += LogLine(read);
     }
     EXPECT_EQ(readBack, lines);
+}
+
+// A name that the ANSI code page cannot hold is kept as the operator typed it.
+TEST(Win32DataLog, TraceAndDispatchLogKeepACyrillicName) {
+    testing::TempDir dir;
+    TOrvTraceLog files;
+    ASSERT_EQ(files.TraceStart(10), 0);
+    files.TraceRecord('T', 'a');
+    files.SetScratchSize(64);
+    files.LogStart(1000);
+    files.LogRecord(1, 1, 1, reinterpret_cast<const uint8_t*>("a"), 1);
+    const std::string trace = dir.FilePath("трасса.trc");
+    const std::string log = dir.FilePath("журнал.log");
+    ASSERT_EQ(files.TraceWrite(trace, false, false, false), 0);
+    ASSERT_EQ(files.LogWrite(log, false, false, false), 0);
+    for (const std::string& path : {trace, log}) {
+        SCOPED_TRACE(path);
+        HANDLE file = CreateFileW(
+            std::filesystem::path(std::u8string(path.begin(), path.end())).c_str(), GENERIC_READ,
+            FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << "no file of that name";
+        EXPECT_FALSE(ReadAll(file).empty());
+        CloseHandle(file);
+    }
 }
 
 } // namespace

@@ -78,15 +78,6 @@ bool AllWorkersEnded(TOrvBaseDispatcher& d) {
     return WaitFor([&] { return d.WorkerCount() == 0 && !d.WorkersActive(); });
 }
 
-double ProcessCpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& t) {
-        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
-    };
-    return ms(kernel) + ms(user);
-}
-
 class Win32DispatcherTest : public ::testing::Test {
 protected:
     void SetUp() override {

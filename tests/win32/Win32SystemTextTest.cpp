@@ -1,6 +1,7 @@
 // Error texts on Windows: a code without an entry in the message table takes the
 // system's own text (FormatMessage), with its control characters turned into spaces and
-// no double spaces; entries of the table come before the system's wording.
+// no double spaces, in UTF-8 whatever the system's code page (the test also runs under a
+// Russian locale); entries of the table come before the system's wording.
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
 #include "serial/MessageTable.h"
@@ -9,16 +10,38 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace orvi {
 namespace {
 
+std::wstring WideSystemText(DWORD code) {
+    wchar_t buffer[256] = {};
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, buffer, 255, nullptr);
+    return std::wstring(buffer, n);
+}
+
+std::string Utf8(const std::wstring& wide) {
+    std::string text(wide.size() * 3, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), text.data(),
+                                      int(text.size()), nullptr, nullptr);
+    text.resize(size_t(n));
+    return text;
+}
+
+// The UTF-8 text read back; empty when it is not valid UTF-8.
+std::wstring FromUtf8(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()),
+                                      wide.data(), int(wide.size()));
+    wide.resize(size_t(n > 0 ? n : 0));
+    return wide;
+}
+
 std::string SystemText(DWORD code) {
-    char buffer[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, buffer, sizeof buffer - 1, nullptr);
-    return std::string(buffer, n);
+    return Utf8(WideSystemText(code));
 }
 
 // Error numbers outside the message table, as the serial stack meets them: a bad
@@ -40,7 +63,24 @@ TEST_P(SystemTextTest, TableFallsBackToTheSystemTextEndingInOneSpace) {
     EXPECT_EQ(ErrorMessageText(int32_t(GetParam())), sentence + " ");
 }
 
-INSTANTIATE_TEST_SUITE_P(Win32, SystemTextTest, ::testing::Values(22, 31, 50, 87, 995, 1167));
+INSTANTIATE_TEST_SUITE_P(Win32, SystemTextTest, ::testing::Values(22, 31, 50, 87, 112, 995, 1167));
+
+// Under a Russian locale (ORVI_EXPECT_CODE_PAGE=1251) the system words its texts in
+// Cyrillic; they arrive in UTF-8, never in the code page's bytes.
+TEST(SystemTextTest, TextsAreUtf8InTheSystemsLanguage) {
+    const char* expected = std::getenv("ORVI_EXPECT_CODE_PAGE");
+    if (expected != nullptr) {
+        ASSERT_EQ(GetACP(), UINT(std::atoi(expected))) << "the locale did not reach the test";
+    }
+    for (DWORD code : {22u, 31u, 112u}) {
+        SCOPED_TRACE(code);
+        const std::string text = ErrorMessageText(-int32_t(code));
+        const std::wstring wide = FromUtf8(text);
+        ASSERT_FALSE(wide.empty()) << "not UTF-8: " << text;
+        const bool cyrillic = wide.find_first_of(L"АЕИОУЫЭЮЯаеиоуыэюя") != std::wstring::npos;
+        EXPECT_EQ(cyrillic, GetACP() == 1251) << text;
+    }
+}
 
 TEST(SystemTextTest, TableEntriesComeBeforeTheSystemWording) {
     EXPECT_EQ(ErrorMessageText(-2), "File not found");

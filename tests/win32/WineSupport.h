@@ -7,6 +7,8 @@
 //   ORVI_WINE_SINK_PORT     never reads, so a writer fills the driver and blocks
 //   ORVI_WINE_CHATTER_PORT  sends all the time and discards what it receives
 //   ORVI_WINE_MISSING_PORT  a number with no device behind it
+//   ORVI_WINE_UNPLUG_PORT   echoes, and goes away when it receives "UNPLUG!" (a new
+//                           device then takes its place for the next open)
 // Tests whose peer is not named are skipped with a message.
 #include "platform/MessageTarget.h"
 #include "tools/simulator/Protocol.h"
@@ -36,6 +38,16 @@ inline DWORD HandleCount() {
     DWORD count = 0;
     GetProcessHandleCount(GetCurrentProcess(), &count);
     return count;
+}
+
+// CPU time this process has used so far, for checking that nothing spins.
+inline double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) {
+        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
+    };
+    return ms(kernel) + ms(user);
 }
 
 // Processes this thread's messages until `done` holds. The limit only keeps a broken
