@@ -1,5 +1,6 @@
 #include "platform/MappedFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -15,7 +16,9 @@ namespace orvi::platform {
 namespace {
 
 // Set while this thread copies from a mapping; the SIGBUS handler jumps back to it.
-thread_local sigjmp_buf* tGuard = nullptr;
+// Volatile, and fenced below: the compiler must not drop or move the stores around the
+// copy, which it otherwise knows cannot read the pointer.
+thread_local sigjmp_buf* volatile tGuard = nullptr;
 struct sigaction gPrevious {};
 
 void OnBusError(int signal, siginfo_t* info, void* context) {
@@ -54,7 +57,9 @@ bool GuardedCopy(char* out, const char* from, size_t length) {
         return false;
     }
     tGuard = &guard;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     std::memcpy(out, from, length);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     tGuard = nullptr;
     return true;
 }
