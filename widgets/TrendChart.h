@@ -18,6 +18,7 @@
 #include "viewer/DateName.h"
 #include "viewer/LogIndex.h"
 
+#include <QPen>
 #include <QPixmap>
 #include <QWidget>
 
