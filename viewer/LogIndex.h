@@ -19,7 +19,7 @@
 
 namespace orvi::viewer {
 
-inline constexpr uint32_t kBlockRecords = 64;
+inline constexpr uint32_t kBlockRecords = 32;
 inline constexpr size_t kReportedLines = 10; // skipped lines named by number
 inline constexpr size_t kMaxBreaks = 100000; // segment starts kept for drawing gaps
 

@@ -11,9 +11,32 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-bool ParseInteger(std::string_view text, double& out) {
-    if (!text.empty() && text[0] == '+')
+// An optional sign: "+" is taken as the replay takes it, "+-1" is no number.
+bool DropPlus(std::string_view& text) {
+    if (!text.empty() && text[0] == '+') {
         text.remove_prefix(1);
+        return text.empty() || text[0] != '-';
+    }
+    return true;
+}
+
+bool ParseInteger(std::string_view text, double& out) {
+    if (!DropPlus(text))
+        return false;
+    if (!text.empty() && text.size() <= 10) { // up to 10 digits cannot overflow an int64
+        const bool negative = text[0] == '-';
+        int64_t value = 0;
+        size_t at = negative ? 1 : 0;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+            value = value * 10 + (text[at] - '0');
+        if (at == text.size() && at > (negative ? 1u : 0u)) {
+            value = negative ? -value : value;
+            if (value < INT32_MIN || value > INT32_MAX)
+                return false;
+            out = double(value);
+            return true;
+        }
+    }
     int32_t value = 0;
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || ptr != text.data() + text.size())
@@ -30,10 +53,8 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 // double, divided by an exact power of ten gives the correctly rounded value, the same as
 // from_chars, at a fraction of its cost. False sends every other form to from_chars.
 bool ParseShortDecimal(std::string_view text, double& out) {
-    size_t at = 0;
     const bool negative = !text.empty() && text[0] == '-';
-    if (negative || (!text.empty() && text[0] == '+'))
-        at = 1;
+    size_t at = negative ? 1 : 0;
     uint64_t digits = 0;
     int count = 0, fraction = -1;
     for (; at < text.size(); ++at) {
@@ -58,10 +79,10 @@ bool ParseShortDecimal(std::string_view text, double& out) {
 }
 
 bool ParseReal(std::string_view text, double& out) {
+    if (!DropPlus(text))
+        return false;
     if (ParseShortDecimal(text, out))
         return true;
-    if (!text.empty() && text[0] == '+')
-        text.remove_prefix(1);
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return !text.empty() && ec == std::errc() && ptr == text.data() + text.size();
 }
@@ -84,29 +105,38 @@ bool SplitFields(std::string_view line, std::array<std::string_view, app::kRecor
     }
 }
 
+// Reads the field at `at` and moves `at` past it; false when the text up to the next blank
+// is not the field's kind of number. The common forms are read in place; others go through
+// the general readers.
+bool ParseField(std::string_view line, size_t& at, app::TFieldType type, double& out) {
+    const size_t start = at;
+    while (at < line.size() && !IsBlank(line[at]))
+        ++at;
+    const std::string_view text = line.substr(start, at - start);
+    return type == app::TFieldType::Integer ? ParseInteger(text, out) : ParseReal(text, out);
+}
+
 TLineKind ParseLogLine(std::string_view line, TLogRecord& out) {
-    std::array<std::string_view, app::kRecordFieldCount> fields;
     if (line.size() > kMaxLineBytes)
         return TLineKind::Malformed;
-    if (!SplitFields(line, fields)) {
-        for (const char c : line)
-            if (!IsBlank(c))
-                return TLineKind::Malformed;
-        return TLineKind::Blank;
-    }
     const auto& table = app::RecordFields();
-    for (size_t i = 0; i < fields.size(); ++i) {
+    size_t at = 0;
+    for (size_t i = 0; i < table.size(); ++i) {
+        while (at < line.size() && IsBlank(line[at]))
+            ++at;
+        if (at == line.size())
+            return i == 0 ? TLineKind::Blank : TLineKind::Malformed;
         double value = 0;
-        const bool ok = table[i].Type == app::TFieldType::Integer ? ParseInteger(fields[i], value)
-                                                                  : ParseReal(fields[i], value);
-        if (!ok)
+        if (!ParseField(line, at, table[i].Type, value))
             return TLineKind::Malformed;
         if (i == app::kTickField)
             out.Tick = int32_t(value);
         else
             out.Values[i - 1] = value;
     }
-    return TLineKind::Record;
+    while (at < line.size() && IsBlank(line[at]))
+        ++at;
+    return at == line.size() ? TLineKind::Record : TLineKind::Malformed;
 }
 
 } // namespace orvi::viewer

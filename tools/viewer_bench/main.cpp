@@ -53,7 +53,8 @@ void Generate(const std::string& path, long lines) {
         r.Tick = int32_t(uint32_t(2000000000u) + uint32_t(i * 10));
         for (int c = 0; c < 4; ++c) {
             r.Housing[c] = std::round((25 + 3 * std::sin(i / 4e4 + c) + noise(random)) * 100) / 100;
-            r.Sensor[c] = std::round((300 + 80 * std::sin(i / 7e4 + c) + noise(random) * 20) * 100) / 100;
+            r.Sensor[c] =
+                std::round((300 + 80 * std::sin(i / 7e4 + c) + noise(random) * 20) * 100) / 100;
         }
         if (i % 777777 == 500000)
             r.Sensor[1] += 500;
@@ -123,14 +124,16 @@ void CompareWithKst(const std::string& log, const std::string& dir, int runs, do
                     "Kst skipped\n");
     std::vector<double> vt, vm, vr, kt, km, kr;
     for (int i = 0; i < runs; ++i) {
-        const TRun v = Measure({ORVI_VIEWER, "--png", dir + "/v.png", "--size", "1600x900", log}, dir);
+        const TRun v =
+            Measure({ORVI_VIEWER, "--png", dir + "/v.png", "--size", "1600x900", log}, dir);
         vt.push_back(v.Seconds), vm.push_back(v.RssAnonMb), vr.push_back(v.RssMb);
         if (v.Status != 0)
             std::printf("  orvi_viewer exited with %d\n", v.Status);
         if (!kst)
             continue;
+        // Eight curves against the tick, the reference command line of the comparison.
         std::vector<std::string> args{"kst2", log, "-x", "1"};
-        for (int y = 2; y <= 12; ++y)
+        for (int y = 2; y <= 9; ++y)
             args.insert(args.end(), {"-y", std::to_string(y)});
         args.insert(args.end(), {"--png", dir + "/k.png"});
         const TRun k = Measure(args, dir);
@@ -179,16 +182,23 @@ void InWindow(const std::string& log) {
     chart.ShowAll();
     const double span = chart.ToMs();
     for (const double part : {1.0, 0.1, 0.01, 1e-3, 1e-4, 1e-5}) {
-        std::vector<double> rebuilt, cached;
+        std::vector<double> rebuilt, cached, query;
         for (int i = 0; i < 7; ++i) {
             const double from = span * (1 - part) * (i + 1) / 9;
             chart.SetView(from, from + span * part);
             rebuilt.push_back(RenderMs(chart, image, false));
             cached.push_back(RenderMs(chart, image, false));
+            const auto begin = Clock::now();
+            indexed->Query(
+                [&](const orvi::viewer::TLogIndex& index, const orvi::viewer::TByteReader& read) {
+                    return index.Columns(read, from, span * part / 1524, 1524).size();
+                });
+            query.push_back(Ms(Clock::now() - begin));
         }
-        std::printf("  repaint at 1/%-6.0f of the log: rebuilt %.2f ms (max %.2f), from cache %.2f ms\n",
+        std::printf("  repaint at 1/%-6.0f of the log: rebuilt %.2f ms (max %.2f; the index's "
+                    "columns %.2f ms), from cache %.2f ms\n",
                     1 / part, Median(rebuilt), *std::max_element(rebuilt.begin(), rebuilt.end()),
-                    Median(cached));
+                    Median(query), Median(cached));
     }
 }
 
@@ -225,12 +235,18 @@ void FollowLag(const std::string& dir) {
 int main(int argc, char** argv) {
     std::vector<long> sizes{1000000, 10000000};
     int runs = 3;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
+        const std::string option = argv[i];
+        if (i + 1 == argc || (option != "--runs" && option != "--lines")) {
+            std::fprintf(stderr, "usage: viewer_bench [--lines N,N...] [--runs R]\n");
+            return 2;
+        }
         if (std::string(argv[i]) == "--runs")
             runs = std::max(1, std::atoi(argv[i + 1]));
         if (std::string(argv[i]) == "--lines") {
             sizes.clear();
-            for (const char* p = argv[i + 1]; *p; p = std::strchr(p, ',') ? std::strchr(p, ',') + 1 : "")
+            for (const char* p = argv[i + 1]; *p;
+                 p = std::strchr(p, ',') ? std::strchr(p, ',') + 1 : "")
                 sizes.push_back(std::atol(p));
         }
     }
