@@ -93,6 +93,7 @@ private:
     void DrawColumns(QPainter& p, const std::vector<viewer::TColumn>& columns);
     void DrawSamples(QPainter& p, const std::vector<viewer::TSample>& samples);
     void DrawTimeAxis(QPainter& p);
+    void DrawLegend(QPainter& p);
     void DrawPaneAxes(QPainter& p, int pane);
     void UpdateRanges(const std::vector<viewer::TColumn>& columns,
                       const std::vector<viewer::TSample>& samples);

@@ -81,6 +81,31 @@ void TTrendChart::RebuildCache() {
         DrawColumns(p, columns);
     else
         DrawSamples(p, samples);
+    DrawLegend(p);
+}
+
+// A line sample and the name of each shown channel along the top of its pane, so that a
+// saved picture explains itself.
+void TTrendChart::DrawLegend(QPainter& p) {
+    const QFontMetrics metrics(p.font());
+    for (int pane = 0; pane < kPaneCount; ++pane) {
+        const QRect r = PaneRect(pane);
+        int x = r.right() - 6;
+        for (size_t c = viewer::kChannelCount; c-- > 0;) {
+            if (PaneOf(c) != pane || !visible_[c])
+                continue;
+            const std::string_view caption = app::RecordFields()[c + 1].Caption;
+            const QString text = QString::fromUtf8(caption.data(), int(caption.size()));
+            const int width = metrics.horizontalAdvance(text);
+            const int y = r.top() + 4 + metrics.ascent();
+            p.setPen(Qt::black);
+            p.drawText(x - width, y, text);
+            p.setPen(ChannelPen(c));
+            p.drawLine(x - width - 26, y - metrics.ascent() / 2 + 1, x - width - 4,
+                       y - metrics.ascent() / 2 + 1);
+            x -= width + 40;
+        }
+    }
 }
 
 void TTrendChart::UpdateRanges(const std::vector<viewer::TColumn>& columns,
@@ -150,8 +175,9 @@ void TTrendChart::DrawTimeAxis(QPainter& p) {
         p.drawText(QRect(x - 60, plot.bottom() + 5, 120, 18), Qt::AlignHCenter | Qt::AlignTop,
                    label);
     }
-    p.drawText(QRect(plot.right() - 40, plot.bottom() + 12, 50, 16),
-               Qt::AlignRight | Qt::AlignBottom, clock ? QString() : QStringLiteral("с"));
+    if (!clock) // the unit, left of the axis under the values' labels
+        p.drawText(QRect(0, plot.bottom() + 5, plot.left() - 8, 18), Qt::AlignRight | Qt::AlignTop,
+                   QStringLiteral("с"));
 }
 
 void TTrendChart::DrawColumns(QPainter& p, const std::vector<viewer::TColumn>& columns) {
