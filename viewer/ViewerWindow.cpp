@@ -143,11 +143,17 @@ void TViewerWindow::Tick() {
     if (!log_)
         return;
     if (follow_->isChecked() && !log_->Cancelled()) {
-        if (log_->Poll() == TIndexedLog::TChange::StartedOver) {
-            const QString path = QString::fromStdString(log_->Path());
+        const QString path = QString::fromStdString(log_->Path());
+        switch (log_->Poll()) {
+        case TIndexedLog::TChange::StartedOver:
             OpenFile(path);
             status_->setText(QStringLiteral("Файл %1 начат заново").arg(path));
             return;
+        case TIndexedLog::TChange::Unreadable:
+            status_->setText(QStringLiteral("Файл %1 недоступен; показано прочитанное").arg(path));
+            break;
+        default:
+            break;
         }
     }
     ShowIndexed();
