@@ -1,7 +1,7 @@
 #pragma once
 // The level-of-detail index of a data log: for every block of kBlockRecords records the
 // offset of its first line, its first and last time and the minimum and maximum of each
-// channel. That is about two bytes per record, whatever the zoom: a chart column covering
+// channel. That is about four bytes per record, whatever the zoom: a chart column covering
 // whole blocks takes their minima and maxima, a block that straddles columns (or a view
 // deep enough to draw single samples) is read again from the file.
 //
@@ -19,6 +19,8 @@
 
 namespace orvi::viewer {
 
+// Smaller blocks cost memory; larger ones cost a re-read of more lines for each block that
+// straddles a column boundary.
 inline constexpr uint32_t kBlockRecords = 32;
 inline constexpr size_t kReportedLines = 10; // skipped lines named by number
 inline constexpr size_t kMaxBreaks = 100000; // segment starts kept for drawing gaps
