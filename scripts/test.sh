@@ -26,7 +26,7 @@ main() {
 
     cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DORVI_FUZZ=ON >/dev/null
     cmake --build build/fuzz -j "$jobs"
-    for fuzzer in MatchByteFuzz LogRingFuzz LogReplayFuzz; do
+    for fuzzer in MatchByteFuzz LogRingFuzz LogReplayFuzz LogIndexFuzz; do
         corpus="build/fuzz/corpus/$fuzzer"
         mkdir -p "$corpus"
         echo "fuzzing $fuzzer for ${FUZZ_SECONDS:-20} s"

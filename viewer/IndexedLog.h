@@ -1,0 +1,90 @@
+#pragma once
+// A data log mapped into memory and indexed on a thread of its own while the chart already
+// draws what is indexed; followed, when asked, as another program appends to it.
+//
+// Threads: one owner thread (the window's, or the command line's) calls every public
+// method; the indexing thread, started by Start, runs Run. mutex_ guards index_ and map_:
+// the indexing thread takes it only to publish a chunk's blocks and to fetch the newest
+// mapping, and parses unlocked; the owner holds it while it queries (Query). builder_
+// belongs to the indexing thread alone (to the owner when no thread was started).
+#include "platform/MappedFile.h"
+#include "viewer/LogIndex.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace orvi::viewer {
+
+class TIndexedLog {
+public:
+    // Maps the file; null with the reason in `error` when it cannot be read.
+    static std::unique_ptr<TIndexedLog> Open(const std::string& path, std::string& error);
+    // Stops the indexing thread and waits for it.
+    ~TIndexedLog();
+    TIndexedLog(const TIndexedLog&) = delete;
+    TIndexedLog& operator=(const TIndexedLog&) = delete;
+
+    // Indexes the whole file on this thread; an unterminated last line counts as a line.
+    void IndexHere();
+    // Starts indexing on a thread of its own; a last line without its line end waits for
+    // it. Call once, instead of IndexHere.
+    void Start();
+    // Stops indexing for good; what is indexed stays. Safe to call twice.
+    void Cancel();
+
+    enum class TChange {
+        None,
+        Grew,        // remapped; the new bytes are being indexed
+        StartedOver, // emptied or replaced: the caller opens the file again
+        Unreadable,  // gone or no access; what is indexed stays
+    };
+    // Looks at the file as it is now (the follow step, cheap enough for every 50 ms).
+    TChange Poll();
+
+    // Runs f(const TLogIndex&, const TByteReader&) under the lock and returns its result.
+    template <class F> auto Query(F&& f) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(index_, reader_);
+    }
+
+    const std::string& Path() const { return path_; }
+    uint64_t FileBytes() const { return mappedBytes_; }
+    uint64_t IndexedBytes() const { return indexedBytes_; }
+    // True when indexing waits for the file to grow, or a 0x1A ended it, or it was cancelled.
+    bool Done() const;
+    bool Cancelled() const { return cancelled_; }
+    // Grows by one with every publication of new records.
+    uint64_t Generation() const { return generation_; }
+
+private:
+    TIndexedLog(std::string path, std::shared_ptr<const platform::TMappedFile> map);
+    void Run();
+    // Indexes what `map` holds beyond what is indexed; publishes chunk by chunk.
+    void IndexAvailable(const platform::TMappedFile& map, bool atEnd);
+    void Publish();
+
+    const std::string path_;
+    std::string head_; // the file's first bytes, to tell a replaced file by
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;                     // with mutex_: new bytes or stop
+    std::shared_ptr<const platform::TMappedFile> map_; // guarded by mutex_
+    TLogIndex index_;                                  // guarded by mutex_
+    TByteReader reader_;                               // reads map_; called only with mutex_ held
+    bool stop_ = false;                                // guarded by mutex_
+
+    TIndexBuilder builder_; // indexing thread only
+    std::atomic<uint64_t> mappedBytes_{0};
+    std::atomic<uint64_t> indexedBytes_{0};
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> idle_{false}; // the indexing thread waits for new bytes
+    std::thread thread_;
+};
+
+} // namespace orvi::viewer

@@ -1,0 +1,137 @@
+#pragma once
+// The level-of-detail index of a data log: for every block of kBlockRecords records the
+// offset of its first line, its first and last time and the minimum and maximum of each
+// channel. That is about four bytes per record, whatever the zoom: a chart column covering
+// whole blocks takes their minima and maxima, a block that straddles columns (or a view
+// deep enough to draw single samples) is read again from the file.
+//
+// TIndexBuilder parses the file's bytes into blocks; TLogIndex is what it publishes and
+// what the chart and the export read. Neither locks: TIndexedLog says who may touch which.
+#include "viewer/LogParse.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvi::viewer {
+
+// Smaller blocks cost memory; larger ones cost a re-read of more lines for each block that
+// straddles a column boundary.
+inline constexpr uint32_t kBlockRecords = 32;
+inline constexpr size_t kReportedLines = 10; // skipped lines named by number
+inline constexpr size_t kMaxBreaks = 100000; // segment starts kept for drawing gaps
+
+struct TBlock {
+    uint64_t Offset = 0; // first byte of the block's first record line
+    uint64_t End = 0;    // the byte after its last record line
+    int64_t FirstMs = 0;
+    int64_t LastMs = 0;
+    int32_t FirstTick = 0;
+    uint32_t Count = 0;
+    bool FirstStartsSegment = false;
+    std::array<float, kChannelCount> Min;
+    std::array<float, kChannelCount> Max;
+};
+
+// One record as read back from the file, with the text of its line.
+struct TSample {
+    int64_t Ms = 0;
+    bool NewSegment = false;
+    TLogRecord Record;
+    std::string_view Line; // valid only during the visit
+};
+
+// Copies bytes of the log; false when they cannot be read (the file shrank).
+using TByteReader = std::function<bool(uint64_t offset, size_t length, char* out)>;
+
+// What one pixel column of the chart covers: per channel the minimum and maximum of the
+// records whose time falls into it (+inf/-inf when none of them holds a number).
+struct TColumn {
+    std::array<float, kChannelCount> Min;
+    std::array<float, kChannelCount> Max;
+    bool HasData = false;
+    bool NewSegment = false; // a segment starts within this column
+};
+
+// The float nearest to a value; the rounding keeps order, so the float of a minimum is the
+// minimum of the floats.
+inline void Widen(std::array<float, kChannelCount>& min, std::array<float, kChannelCount>& max,
+                  const TLogRecord& record) {
+    for (size_t c = 0; c < kChannelCount; ++c) {
+        const float v = float(record.Values[c]);
+        if (v < min[c])
+            min[c] = v;
+        if (v > max[c])
+            max[c] = v;
+    }
+}
+
+class TLogIndex {
+public:
+    size_t BlockCount() const { return blocks_.size() + (tail_.Count ? 1 : 0); }
+    const TBlock& Block(size_t i) const { return i < blocks_.size() ? blocks_[i] : tail_; }
+    uint64_t Records() const { return records_; }
+    bool Empty() const { return records_ == 0; }
+    int64_t LastMs() const { return Empty() ? 0 : Block(BlockCount() - 1).LastMs; }
+    uint64_t Lines() const { return lines_; }
+    uint64_t Malformed() const { return malformed_; }
+    const std::vector<uint64_t>& MalformedLines() const { return malformedLines_; }
+    const std::vector<int64_t>& Breaks() const { return breaks_; }
+    size_t MemoryBytes() const;
+
+    // `count` columns of `msPerColumn` each from `fromMs`.
+    std::vector<TColumn> Columns(const TByteReader& read, double fromMs, double msPerColumn,
+                                 int count) const;
+    // Visits the records with fromMs <= time <= toMs in order while `visit` returns true;
+    // false when the file's bytes could not be read.
+    bool ForEach(const TByteReader& read, int64_t fromMs, int64_t toMs,
+                 const std::function<bool(const TSample&)>& visit) const;
+    // The number of records in the blocks that overlap the range (an upper bound of those in it).
+    uint64_t RecordsNear(int64_t fromMs, int64_t toMs) const;
+
+private:
+    friend class TIndexBuilder;
+    size_t FirstBlockEndingAtOrAfter(double ms) const;
+    bool ForEachInBlock(const TByteReader& read, const TBlock& block, std::string& buffer,
+                        const std::function<bool(const TSample&)>& visit) const;
+
+    std::deque<TBlock> blocks_; // a deque: growing never copies what is there
+    TBlock tail_;               // the block being filled, as last published
+    uint64_t records_ = 0;
+    uint64_t lines_ = 0;
+    uint64_t malformed_ = 0;
+    std::vector<uint64_t> malformedLines_;
+    std::vector<int64_t> breaks_;
+};
+
+class TIndexBuilder {
+public:
+    // Feeds the bytes that follow those consumed so far. Every complete line is indexed;
+    // with `atEnd` also an unterminated last one. Returns the bytes consumed: the rest, a
+    // torn last line, is to be fed again together with what follows it.
+    size_t Feed(const char* data, size_t size, bool atEnd);
+    // Hands the finished blocks and the counts to `index`, and a copy of the block being
+    // filled as its tail, so that the newest records show at once.
+    void Publish(TLogIndex& index);
+    uint64_t Consumed() const { return consumed_; }
+    // A byte 0x1A was met: the file ends there, whatever follows.
+    bool Ended() const { return ended_; }
+
+private:
+    void Line(std::string_view line, uint64_t offset, uint64_t end);
+    void Record(const TLogRecord& record, uint64_t offset, uint64_t end);
+    void Skipped();
+
+    TLogIndex staged_; // counts and blocks not yet published
+    TBlock open_;
+    TTimeline timeline_;
+    uint64_t consumed_ = 0;
+    bool ended_ = false;
+    bool inLongLine_ = false; // skipping the rest of an over-long line
+};
+
+} // namespace orvi::viewer

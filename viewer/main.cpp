@@ -1,0 +1,59 @@
+// orvi_viewer: the trend viewer of the console's data logs (see UsageText for the command
+// line). The CSV export runs without Qt; the picture needs Qt but no display.
+#include "viewer/CommandLine.h"
+#include "viewer/IndexedLog.h"
+#include "viewer/ViewerWindow.h"
+
+#include <QApplication>
+
+#include <iostream>
+
+namespace {
+
+int RunPng(const orvi::viewer::TCommandLine& line, int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // no display needed for a picture
+    QApplication app(argc, argv);
+    const auto log = orvi::viewer::LoadForCommandLine(line.File, std::cerr);
+    if (!log)
+        return orvi::viewer::kExitUnreadable;
+    orvi::widgets::TTrendChart chart;
+    chart.resize(line.Width, line.Height);
+    chart.SetLog(log.get(), orvi::viewer::ParseDateName(line.File));
+    if (!chart.grab().save(QString::fromLocal8Bit(line.Output.c_str()), "PNG")) {
+        std::cerr << "orvi_viewer: cannot write " << line.Output << '\n';
+        return orvi::viewer::kExitUnreadable;
+    }
+    return orvi::viewer::kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using orvi::viewer::TCommandLine;
+    TCommandLine line;
+    std::string error;
+    if (!orvi::viewer::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line,
+                                        error)) {
+        std::cerr << "orvi_viewer: " << error << "\n\n" << orvi::viewer::UsageText();
+        return orvi::viewer::kExitUsage;
+    }
+    int qtArgc = 1; // the arguments are ours, not Qt's
+    switch (line.Mode) {
+    case TCommandLine::TMode::Help:
+        std::cout << orvi::viewer::UsageText();
+        return orvi::viewer::kExitOk;
+    case TCommandLine::TMode::Csv:
+        return orvi::viewer::RunCsv(line, std::cerr);
+    case TCommandLine::TMode::Png:
+        return RunPng(line, qtArgc, argv);
+    case TCommandLine::TMode::Window:
+        break;
+    }
+    QApplication app(qtArgc, argv);
+    orvi::viewer::TViewerWindow window;
+    window.show();
+    if (!line.File.empty())
+        window.OpenFile(QString::fromLocal8Bit(line.File.c_str()));
+    return app.exec();
+}
