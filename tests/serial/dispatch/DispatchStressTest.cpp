@@ -275,7 +275,7 @@ private:
         t.AddEventHandler(
             [this, s](uint32_t m, uint32_t tr, uint32_t p) { EventHandler(*s, m, tr, p); }, false);
         t.AddNotifyWindow(window_);
-        d.SetHandlerFlags(1); // the window handler is called too
+        d.SetHandlerFlags(hmPortHandlerOn); // the window handler is called too
         for (int i = 0; i < 2; ++i)
             s->dataHandles[i] = t.AddDataTrigger(kSequences[i], false);
         s->timer = t.AddTimerTrigger();
@@ -357,7 +357,7 @@ private:
                               uint32_t(block.size()));
         } else if (r < 660) {
             // Without the window handler the worker goes on while this thread pauses.
-            s_->d->SetHandlerFlags(rng_() % 2 ? 1 : 2);
+            s_->d->SetHandlerFlags(rng_() % 2 ? hmPortHandlerOn : hmPortHandlerOff);
         } else if (r < 700) {
             // Pauses let the ring fill, now and then up to all of it unscanned.
             std::this_thread::sleep_for(std::chrono::milliseconds(r < 663 ? 150 : rng_() % 15));
