@@ -21,10 +21,13 @@
 //   MainLock guards the device state, the DTR/RTS and flow fields, ModemStatus,
 //   LineErrors as read by TakeLineError/TakeLineBreak, the trigger and handler lists,
 //   the trace and the log. OutLock guards OutRing and its indexes and the status
-//   refresh that computes the pending count. InLock guards the input ring (TInputRing,
-//   whose fill order is taken before InLock). All three are re-entrant. Order: InLock may be held
-//   while OutLock or MainLock is taken; QueueBlock leaves OutLock before it takes MainLock; nothing
-//   holds MainLock while it waits for a worker.
+//   refresh that computes the pending count. InLock guards the input ring (TInputRing).
+//   All three are re-entrant. Order: the input ring's fill order (held by the fill across
+//   its device read, and by PurgeInput) comes before InLock; InLock may be held while
+//   OutLock or MainLock is taken; QueueBlock leaves OutLock before it takes MainLock;
+//   nothing holds MainLock while it waits for a worker. A dispatch's end and ClosePort's
+//   "defer or release" both happen under MainLock, so a close is never deferred to a
+//   worker that has already decided not to release.
 #include "platform/Clock.h"
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
