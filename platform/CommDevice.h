@@ -9,6 +9,11 @@
 // from another thread. Close may overlap any of them: it ends a Write or WaitEvent in
 // progress (they fail), waits for every call in progress to leave before the device goes,
 // and calls that start after it began fail with InvalidHandle.
+//
+// Results here are the platform's (true/false or a count, LastError a system error). The
+// dispatcher's device operations built on them (serial/dispatch/BaseDispatcher.h) follow
+// one result rule: 0 (or a count) on success, or a negative code of serial/ErrorCodes.h,
+// a system error being negated.
 #include "platform/Event.h"
 
 #include <cstdint>

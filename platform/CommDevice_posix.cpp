@@ -179,6 +179,7 @@ struct CommDevice::Impl {
 
     Event maskChanged{false};  // wakes WaitEvent after SetEventMask or for a close
     Event writeAborted{false}; // wakes Write after a transmit abort or for a close
+    Event closing{true}; // set from the start of a close to the next open; ends WaitEventsOrInput
     // Wakes a WaitEvent that sleeps on unread bytes once a read took some of them, so
     // that bytes arriving behind them are reported without waiting for the recheck.
     Event rxDrained{false};
@@ -218,6 +219,10 @@ struct CommDevice::Impl {
     uint32_t Collect(uint32_t mask, uint32_t& unread, bool& ok);
     bool Block(uint32_t mask, uint32_t unread);
     uint32_t RxEvents(uint32_t& unread, bool& ok);
+    // WaitEventsOrInput's poll of the events and the tty; kNotWatched when the device is
+    // closed or hung up.
+    static constexpr int kNotWatched = -2;
+    int PollEventsAndInput(std::initializer_list<Event*> events, uint32_t timeoutMs);
     uint32_t ModemEvents(bool& ok);
     uint32_t ErrorEvents();
 };
@@ -237,7 +242,7 @@ uint32_t CommDevice::Open(const std::string& name) {
     Impl& d = *impl_;
     if (d.fd.load() >= 0)
         return Fail(syserr::AccessDenied);
-    if (!d.maskChanged.Valid() || !d.writeAborted.Valid())
+    if (!d.maskChanged.Valid() || !d.writeAborted.Valid() || !d.closing.Valid())
         return Fail(syserr::TooManyOpenFiles);
     UniqueFd fd(open(ResolvePortName(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0)
@@ -270,6 +275,7 @@ uint32_t CommDevice::Open(const std::string& name) {
     d.rs485Enabled = false;
     d.kept = TermiosToDeviceState(t, ReadBaudRate(fd.Get()), OpeningState());
     d.fd = fd.Release();
+    d.closing.Reset();
     d.gate.Open();
     return syserr::Success;
 }
@@ -283,6 +289,7 @@ uint32_t CommDevice::Close() {
         [&d] {
             d.maskChanged.Set();
             d.writeAborted.Set();
+            d.closing.Set();
         },
         std::chrono::milliseconds(kCloseWakeRepeatMs));
     // Without TIOCNXCL a pty could not be opened again.
@@ -370,6 +377,9 @@ bool CommDevice::SetEventMask(uint32_t mask) {
     return true;
 }
 
+// The received-character event. The dispatcher does not ask for it here (its worker waits
+// for input itself, WatchesInput); it stays because WaitEvent keeps the Windows event
+// contract on every platform, and a caller that puts RxChar in the mask gets it.
 uint32_t CommDevice::Impl::RxEvents(uint32_t& unread, bool& ok) {
     std::lock_guard<std::mutex> lock(rxLock);
     int n = 0;
@@ -486,18 +496,26 @@ int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool wat
                                   uint32_t timeoutMs) {
     if (!watchInput || events.size() > kMaxWaitEvents)
         return WaitAny(events, timeoutMs);
-    Impl& d = *impl_;
-    const CallGate::Call call(d.gate); // keeps the descriptor open while it is polled
-    const int fd = d.Fd(call);
-    if (fd < 0)
-        return WaitAny(events, timeoutMs);
-    std::array<pollfd, kMaxWaitEvents + 1> fds{};
+    const int woken = impl_->PollEventsAndInput(events, timeoutMs);
+    // A closed or hung-up device is not watched: the events alone are waited for, outside
+    // the call gate, so that a close does not wait for this time-out either.
+    return woken == Impl::kNotWatched ? WaitAny(events, timeoutMs) : woken;
+}
+
+int CommDevice::Impl::PollEventsAndInput(std::initializer_list<Event*> events, uint32_t timeoutMs) {
+    const CallGate::Call call(gate); // keeps the descriptor open while it is polled
+    const int tty = Fd(call);
+    if (tty < 0)
+        return kNotWatched;
+    // The events, then the close (which must not wait for this call's time-out), then the tty.
+    std::array<pollfd, kMaxWaitEvents + 2> fds{};
     size_t count = 0;
     for (Event* e : events)
         fds[count++] = pollfd{int(e->NativeHandle()), POLLIN, 0};
-    fds[count] = pollfd{fd, POLLIN, 0};
+    fds[count] = pollfd{int(closing.NativeHandle()), POLLIN, 0};
+    fds[count + 1] = pollfd{tty, POLLIN, 0};
     const int timeout = timeoutMs == kInfinite ? -1 : int(std::min<uint32_t>(timeoutMs, INT_MAX));
-    if (poll(fds.data(), count + 1, timeout) <= 0)
+    if (poll(fds.data(), count + 2, timeout) <= 0 || (fds[count].revents & POLLIN) != 0)
         return -1;
     int index = 0;
     for (Event* e : events) {
@@ -505,10 +523,10 @@ int CommDevice::WaitEventsOrInput(std::initializer_list<Event*> events, bool wat
             return index;
         ++index;
     }
-    const short tty = fds[count].revents;
-    if ((tty & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-        return WaitAny(events, timeoutMs); // gone: wait for the events alone
-    return (tty & POLLIN) != 0 ? index : -1;
+    const short revents = fds[count + 1].revents;
+    if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return kNotWatched;
+    return (revents & POLLIN) != 0 ? index : -1;
 }
 
 bool CommDevice::WatchesInput() {

@@ -172,7 +172,7 @@ bool TOrvCustomComPort::AnyTriggerEvent() const {
 
 void TOrvCustomComPort::UpdateHandlerFlags() {
     if (IsOpenState())
-        dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? 1 : 2);
+        dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? hmPortHandlerOn : hmPortHandlerOff);
 }
 
 void TOrvCustomComPort::SetOnTrigger(TTriggerEvent handler) {

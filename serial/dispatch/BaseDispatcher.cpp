@@ -13,8 +13,17 @@
 
 namespace orvi {
 
+namespace {
+// Events after which the modem lines are read: CTS, DSR, DCD and both ring indications.
+constexpr uint32_t kModemEvents = platform::ev::Cts | platform::ev::Dsr | platform::ev::Rlsd |
+                                  platform::ev::Ring | platform::ev::Ring9x;
+// Events after which the line status is refreshed: break and line error.
+constexpr uint32_t kLineEvents = platform::ev::Break | platform::ev::Err;
+static_assert(kModemEvents == 0x2138 && kLineEvents == 0xC0);
+} // namespace
+
 TOrvBaseDispatcher::TOrvBaseDispatcher(TOrvDispatcherOwner* owner)
-    : owner_(owner), triggers_(*this) {
+    : owner_(owner), inRing_([this] { RequestInputFill(); }), triggers_(*this) {
     handle_ = DispatcherRegistry::Register(this);
 }
 
@@ -83,15 +92,7 @@ int32_t TOrvBaseDispatcher::OpenPort(const std::string& name, int32_t baud, int3
 void TOrvBaseDispatcher::AllocateRings(uint32_t inSize, uint32_t outSize) {
     {
         std::lock_guard lock(InLock);
-        InRing = std::make_unique<uint8_t[]>(kInRingSize);
-        InHead = InTail = 0;
-        InRingFull = false;
-        PeekMode = false;
-        PeekCount = MaxPeekCount = 0;
-        InFilled = InTaken = InScanned = 0;
-        PublishVisibleLocked();
-        TakeHold = false;
-        PeekWindow = 0;
+        inRing_.Allocate();
     }
     {
         std::lock_guard lock(OutLock);
@@ -138,9 +139,16 @@ void TOrvBaseDispatcher::ClosePort() {
         DeviceClose();
         deviceOpen_ = false;
     }
-    if (inDispatch_)
-        closePending_ = true;
-    else
+    // One step under MainLock, under which a dispatch also ends: either the dispatch
+    // still runs and the dispatcher worker, ending after it, sees the close pending and
+    // releases, or it has ended and this thread releases.
+    bool deferred = false;
+    {
+        std::lock_guard lock(MainLock);
+        if (inDispatch_)
+            closePending_ = deferred = true;
+    }
+    if (!deferred)
         ReleasePort();
 }
 
@@ -151,7 +159,7 @@ void TOrvBaseDispatcher::ReleasePort() {
     if (OtherWorkersRunning())
         return; // a worker still runs; the rings go with the dispatcher
     std::scoped_lock lock(InLock, OutLock);
-    InRing.reset();
+    inRing_.Release();
     OutRing.reset();
 }
 
@@ -161,14 +169,6 @@ platform::CommStatus TOrvBaseDispatcher::RefreshCommStatus() {
     std::lock_guard lock(OutLock);
     LineErrors_ |= DeviceStatus(CommStatus_) & kLineErrorBits;
     return CommStatus_;
-}
-
-uint32_t TOrvBaseDispatcher::InWaitingLocked() const {
-    if (InHead > InTail)
-        return InHead - InTail;
-    if (InHead < InTail)
-        return InHead + kInRingSize - InTail;
-    return InRingFull ? kInRingSize : 0;
 }
 
 uint32_t TOrvBaseDispatcher::OutPendingLocked() const {
@@ -210,20 +210,19 @@ void TOrvBaseDispatcher::AdvanceOutTail(uint32_t n) {
 // ---- input ----
 
 bool TOrvBaseDispatcher::FillInputRing() {
-    uint32_t head = 0, first = 0, second = 0;
-    uint64_t purges = 0;
+    // Held from taking the free space to the commit: no purge comes between (InputRing.h).
+    std::lock_guard order(inRing_.FillOrder());
+    TInputRing::Space space;
     {
         std::lock_guard lock(InLock);
-        if (!InRing)
+        if (!inRing_.Allocated())
             return false;
-        if (InRingFull) {
-            InputBacklog = true;
+        if (inRing_.Full()) {
+            inRing_.MarkBacklog();
             InputStreaming = false;
             return true;
         }
-        FreeSpaceLocked(first, second);
-        head = InHead; // only this worker moves it
-        purges = InPurges;
+        space = inRing_.FreeSpace();
     }
     const uint32_t waiting = RefreshCommStatus().InQue;
     if (waiting == 0) {
@@ -231,107 +230,40 @@ bool TOrvBaseDispatcher::FillInputRing() {
         return false;
     }
     // The device is read without InLock, so that takers are not held up by the read.
-    // The free space belongs to this worker alone: takers only ever add to it, and the
-    // rings live until the workers have ended.
     // The whole contiguous space is offered (the read returns what is there); the part
     // from the ring's start only for bytes known to wait beyond it.
-    second = first < waiting ? std::min(second, waiting - first) : 0;
-    uint32_t n = ReadIntoRing(head, first);
-    if (n == first)
-        n += ReadIntoRing(0, second);
+    const uint32_t second =
+        space.first < waiting ? std::min(space.second, waiting - space.first) : 0;
+    uint32_t n = ReadIntoRing(space.at, space.first);
+    if (n == space.first)
+        n += ReadIntoRing(inRing_.Data(), second);
 
     std::lock_guard lock(InLock);
-    // Bytes read while an input purge ran were received before it: they go with it.
-    if (InPurges != purges)
-        n = 0;
-    CommitFill(n);
-    // Bytes left in the driver for lack of room, or a ring filled up (the worker then
-    // stops watching for input): the takers ask for a refill as soon as half the ring is
-    // free, instead of leaving it for the next pass.
-    InputBacklog = waiting > n || InRingFull;
+    // A ring left full waits for room (the takers ask for a refill when half of it is
+    // free); one with room is watched for input again at once, whatever the driver holds.
+    inRing_.CommitFill(n);
     // A large read while the ring still has room is a stream: more is most likely right
     // behind it, and the next pass reads it without waiting for input to be signalled.
-    InputStreaming = n >= kStreamingRead && !InRingFull;
+    InputStreaming = n >= kStreamingRead && !inRing_.Full();
     return true;
 }
 
-void TOrvBaseDispatcher::FreeSpaceLocked(uint32_t& first, uint32_t& second) const {
-    if (InHead == InTail) {
-        first = kInRingSize - InHead;
-        second = InHead;
-    } else if (InTail < InHead) {
-        first = kInRingSize - InHead;
-        second = InTail;
-    } else {
-        first = InTail - InHead;
-        second = 0;
-    }
-}
-
-uint32_t TOrvBaseDispatcher::ReadIntoRing(uint32_t at, uint32_t count) {
+uint32_t TOrvBaseDispatcher::ReadIntoRing(uint8_t* at, uint32_t count) {
     if (count == 0)
         return 0;
-    int32_t n = DeviceRead(InRing.get() + at, count);
+    int32_t n = DeviceRead(at, count);
     if (n < 0) {
         DeviceErrorHook(-1);
         n = 0;
     }
     if (traceLog_.LogOn())
-        traceLog_.LogRecord(1, 1, uint32_t(n), InRing.get() + at, uint32_t(n));
+        traceLog_.LogRecord(leReadCom, uint32_t(n), at, uint32_t(n));
     return uint32_t(n);
-}
-
-void TOrvBaseDispatcher::CommitFill(uint32_t n) {
-    if (n == 0)
-        return;
-    InHead = (InHead + n) % kInRingSize;
-    InFilled += n;
-    InRingFull = InHead == InTail;
-}
-
-void TOrvBaseDispatcher::AdvanceInTail(uint32_t n) {
-    InTail = (InTail + n) % kInRingSize;
-    InTaken += n;
-    InScanned = std::max(InScanned, InTaken);
-    PublishVisibleLocked();
-    if (n > 0)
-        InRingFull = false;
-    // Room made for bytes the driver still holds, by a taker or by the end of a dispatch
-    // that consumed what its handlers peeked: the worker fills again now instead of
-    // leaving them for its next pass.
-    if (InputBacklog && InWaitingLocked() <= kInRingSize / 2) {
-        InputBacklog = false;
-        RequestInputFill();
-    }
-}
-
-bool TOrvBaseDispatcher::IsPeekerLocked() const {
-    // A window handler's takes are peeks only from inside the message the worker sent,
-    // not from the window's thread elsewhere (its own polling, say).
-    if (PeekWindow != 0)
-        return platform::RunningSentMessageTarget() == PeekWindow;
-    return std::this_thread::get_id() == PeekThread;
-}
-
-bool TOrvBaseDispatcher::TakeWindowLocked(uint32_t& skip, uint32_t& avail) const {
-    skip = 0;
-    avail = InRing ? InVisibleLocked() : 0;
-    if (!PeekMode && !TakeHold)
-        return true;
-    // A dispatch runs: the bytes belong to its handlers, in the order they peek them.
-    if (!PeekMode || !IsPeekerLocked())
-        return false;
-    skip = PeekCount;
-    avail = uint32_t(std::min(InScanned, PeekEnd) - std::min(InTaken, PeekEnd));
-    return true;
 }
 
 int32_t TOrvBaseDispatcher::PeekByte(uint32_t n, uint8_t& byte) {
     std::lock_guard lock(InLock);
-    if (!InRing || n == 0 || InVisibleLocked() < n)
-        return ecBufferIsEmpty;
-    byte = InRing[(InTail + n - 1) % kInRingSize];
-    return ecOK;
+    return inRing_.PeekAt(n, byte) ? ecOK : ecBufferIsEmpty;
 }
 
 int32_t TOrvBaseDispatcher::TakeByte(uint8_t& byte) {
@@ -343,55 +275,29 @@ int32_t TOrvBaseDispatcher::TakeBlock(uint8_t* data, uint32_t len) {
 }
 
 int32_t TOrvBaseDispatcher::TakeBytes(uint8_t* data, uint32_t len, bool block) {
-    if (InVisibleHint.load(std::memory_order_acquire) < len)
-        return block ? ecGetBlockFail : ecBufferIsEmpty;
+    const int32_t fail = block ? ecGetBlockFail : ecBufferIsEmpty;
+    if (inRing_.VisibleHint() < len)
+        return fail;
     std::lock_guard lock(InLock);
-    uint32_t skip = 0, avail = 0;
-    if (!TakeWindowLocked(skip, avail) || avail < skip + len)
-        return block ? ecGetBlockFail : ecBufferIsEmpty;
-    const uint32_t start = (InTail + skip) % kInRingSize;
-    const uint32_t firstPart = std::min(len, kInRingSize - start);
-    std::memcpy(data, InRing.get() + start, firstPart);
-    std::memcpy(data + firstPart, InRing.get(), len - firstPart);
-    if (PeekMode) {
-        PeekCount += len;
-    } else {
-        AdvanceInTail(len);
-    }
+    if (!inRing_.Take(data, len))
+        return fail;
     if (traceLog_.TraceOn())
         traceLog_.TraceBlock('R', data, len);
     return ecOK;
 }
 
 uint32_t TOrvBaseDispatcher::InputCount() {
-    if (InVisibleHint.load(std::memory_order_acquire) == 0)
+    if (inRing_.VisibleHint() == 0)
         return 0;
     std::lock_guard lock(InLock);
-    uint32_t skip = 0, avail = 0;
-    if (!TakeWindowLocked(skip, avail))
-        return 0;
-    return avail - std::min(avail, skip);
+    return inRing_.Count();
 }
 
 int32_t TOrvBaseDispatcher::PurgeInput() {
+    std::lock_guard order(inRing_.FillOrder());
     std::lock_guard lock(InLock);
-    const int32_t result = DevicePurge(1);
-    ++InPurges;
-    if (PeekMode) {
-        // The running dispatch consumes everything when it ends, and its handlers get
-        // nothing more: no purged byte is handed out after the purge.
-        MaxPeekCount = InWaitingLocked();
-        PeekEnd = std::min(PeekEnd, InTaken);
-    } else {
-        AdvanceInTail(InWaitingLocked());
-        InRingFull = false;
-        PeekCount = 0;
-    }
-    // Purged bytes are never scanned: the scan goes on behind them. A full ring stays
-    // marked full until a running dispatch has consumed it: cleared now, its equal
-    // indexes would read as an empty ring and the bytes would be read over.
-    InScanned = InFilled;
-    PublishVisibleLocked();
+    const int32_t result = DevicePurge(pwInput);
+    inRing_.Purge();
     triggers_.ResetDataMatches();
     return result;
 }
@@ -402,12 +308,13 @@ int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
     if (len == 0)
         return ecOK;
     int32_t result = ecOK;
-    int32_t n = 0;
+    uint32_t n = 0; // bytes queued
     {
         std::lock_guard lock(OutLock);
         if (!OutRing)
             return ecCommNotOpen;
-        LineErrors_ = DeviceStatus(CommStatus_);
+        // Line errors not yet taken stay: the refresh adds the new ones.
+        RefreshCommStatus();
         const uint32_t free = OutQueueSize - OutPendingLocked();
         if (len > free)
             return ecOutputBufferTooSmall;
@@ -418,11 +325,13 @@ int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
                 return ecBaseAddressNotSet;
             SetRts(1);
         }
-        n = DeviceWrite(data, len);
-        if (n <= 0) {
-            n = -n;
-            LineErrors_ = DeviceStatus(CommStatus_);
+        if (DeviceWrite(data, len) < 0) {
+            // Nothing was queued; the ring is not left marked full for it.
+            OutRingFull = false;
+            RefreshCommStatus();
             result = ecPutBlockFail;
+        } else {
+            n = len;
         }
         OutputSent = true;
     }
@@ -430,9 +339,9 @@ int32_t TOrvBaseDispatcher::QueueBlock(const uint8_t* data, uint32_t len) {
     // so that two callers' blocks never interleave in the trace.
     std::lock_guard lock(MainLock);
     if (traceLog_.LogOn())
-        traceLog_.LogRecord(1, 2, uint32_t(n), data, uint32_t(n));
+        traceLog_.LogRecord(leWriteCom, n, data, n);
     if (traceLog_.TraceOn())
-        traceLog_.TraceBlock('T', data, uint32_t(n));
+        traceLog_.TraceBlock('T', data, n);
     return result;
 }
 
@@ -447,7 +356,7 @@ uint32_t TOrvBaseDispatcher::OutputFree() {
 }
 
 int32_t TOrvBaseDispatcher::PurgeOutput() {
-    return DevicePurge(0);
+    return DevicePurge(pwOutput);
 }
 
 // ---- worker bookkeeping ----
@@ -462,6 +371,13 @@ void TOrvBaseDispatcher::WorkersNotStarted(int32_t n) {
 }
 
 void TOrvBaseDispatcher::WorkerEnded(bool isDispatcherWorker) {
+    if (isDispatcherWorker) {
+        // No scan follows: every filled byte becomes takeable, those behind a match whose
+        // handler raised included.
+        std::lock_guard lock(InLock);
+        if (inRing_.Allocated())
+            inRing_.ScanAll();
+    }
     if (isDispatcherWorker && ReleaseOnExit.exchange(false))
         ReleasePort();
     if (--workerCount_ == 0)
@@ -472,7 +388,14 @@ void TOrvBaseDispatcher::WorkerEnded(bool isDispatcherWorker) {
 
 RingState TOrvBaseDispatcher::Rings() {
     std::scoped_lock lock(InLock, OutLock);
-    return RingState{InHead, InTail, InRingFull, OutHead, OutTail, OutRingFull, OutQueueSize};
+    return RingState{.InHead = inRing_.Head(),
+                     .InTail = inRing_.Tail(),
+                     .InRingFull = inRing_.Full(),
+                     .OutHead = OutHead,
+                     .OutTail = OutTail,
+                     .OutRingFull = OutRingFull,
+                     .OutPurges = OutPurges,
+                     .OutQueueSize = OutQueueSize};
 }
 
 uint32_t TOrvBaseDispatcher::LineErrors() {
@@ -499,14 +422,15 @@ platform::DeviceState TOrvBaseDispatcher::GetDeviceState() {
 // A handler that asks for the close ends the whole pass: every check below is left
 // as soon as ClosePending is set, whatever the dispatch that set it returned.
 void TOrvBaseDispatcher::ProcessComEvent() {
-    const uint32_t eventWord = EventWord.load();
-    if (eventWord & 0x2138) {
+    // Served once: a pass without a new event does not repeat the modem and line checks.
+    const uint32_t eventWord = EventWord.exchange(0);
+    if (eventWord & kModemEvents) {
         MarkModemDeltas();
         if (!inDispatch_ && !RunStatusChecks())
             return;
         ClearStatusHits();
     }
-    if ((eventWord & 0xFF) >= 0x40) {
+    if (eventWord & kLineEvents) {
         RefreshCommStatus();
         if (!inDispatch_ && !RunStatusChecks())
             return;
@@ -552,7 +476,7 @@ void TOrvBaseDispatcher::CheckStatusAndTimers() {
         ClearStatusHits();
 }
 
-void TOrvBaseDispatcher::SetHandlerFlags(int32_t mode) {
+void TOrvBaseDispatcher::SetHandlerFlags(THandlerMode mode) {
     std::lock_guard lock(MainLock);
     triggers_.SetHandlerFlags(mode);
 }

@@ -21,15 +21,19 @@
 //   MainLock guards the device state, the DTR/RTS and flow fields, ModemStatus,
 //   LineErrors as read by TakeLineError/TakeLineBreak, the trigger and handler lists,
 //   the trace and the log. OutLock guards OutRing and its indexes and the status
-//   refresh that computes the pending count. InLock guards InRing, its indexes and the
-//   peek fields. All three are re-entrant. Order: InLock may be held while OutLock or
-//   MainLock is taken; QueueBlock leaves OutLock before it takes MainLock; nothing
-//   holds MainLock while it waits for a worker.
+//   refresh that computes the pending count. InLock guards the input ring (TInputRing).
+//   All three are re-entrant. Order: the input ring's fill order (held by the fill across
+//   its device read, and by PurgeInput) comes before InLock; InLock may be held while
+//   OutLock or MainLock is taken; QueueBlock leaves OutLock before it takes MainLock;
+//   nothing holds MainLock while it waits for a worker. A dispatch's end and ClosePort's
+//   "defer or release" both happen under MainLock, so a close is never deferred to a
+//   worker that has already decided not to release.
 #include "platform/Clock.h"
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
 #include "platform/MessageTarget.h"
 #include "serial/dispatch/DispatcherHooks.h"
+#include "serial/dispatch/InputRing.h"
 #include "serial/dispatch/TraceLog.h"
 #include "serial/dispatch/Triggers.h"
 
@@ -57,7 +61,11 @@ constexpr uint32_t DtrByFlow = 0x10;
 constexpr uint32_t RtsByFlow = 0x20;
 } // namespace openopt
 
-constexpr uint32_t kInRingSize = 0x2000;
+// What DevicePurge discards.
+enum TPurgeWhich : uint32_t {
+    pwOutput = 0, // pending output
+    pwInput = 1,  // pending input
+};
 
 // A copy of the ring indexes, for tests and diagnostics.
 struct RingState {
@@ -101,6 +109,11 @@ public:
     int32_t QueueBlock(const uint8_t* data, uint32_t len);
     uint32_t OutputUsed();
     uint32_t OutputFree();
+    // Discards the input received so far: the bytes in the input ring and in the driver.
+    // It may drop any byte that arrived before it returned, and never drops one that
+    // arrives after it returned: a fill's device read lies wholly before the purge (its
+    // bytes are dropped with the ring) or wholly after it (they are kept). A purge during
+    // a data dispatch drops the ring when the dispatch ends; its handlers get nothing more.
     int32_t PurgeInput();
     int32_t PurgeOutput();
     bool FillInputRing();
@@ -135,7 +148,7 @@ public:
 
     // ---- triggers and handlers ----
     TOrvTriggers& Triggers() { return triggers_; }
-    virtual void SetHandlerFlags(int32_t mode);
+    virtual void SetHandlerFlags(THandlerMode mode);
 
     // ---- trace and log ----
     TOrvTraceLog& TraceLog() { return traceLog_; }
@@ -174,8 +187,17 @@ protected:
     void Shutdown();
 
     // ---- device operations, implemented by the device layer ----
+    // The result rule of the device layer: 0 on success (or, where said, a count or a
+    // word that cannot be negative), or a negative code of serial/ErrorCodes.h (a
+    // negated system error among them). A failure is never a positive value, and a
+    // count is never negated.
+    //   DevicePurge    0 or the negated system error;
+    //   DeviceRead     the bytes read (0: none waiting), or a negative code;
+    //   DeviceWrite    0 when all `count` bytes were queued, or a negative code (none was);
+    //   DeviceGetState, DeviceSetState, DeviceClose   0 or a negative code;
+    //   DeviceStatus   the driver's line-error word (ce:: bits), never a code.
     virtual int32_t DeviceEscape(uint32_t func) = 0;
-    virtual int32_t DevicePurge(uint32_t which) = 0;
+    virtual int32_t DevicePurge(TPurgeWhich which) = 0;
     virtual uint32_t DeviceStatus(platform::CommStatus& status) = 0;
     virtual int32_t DeviceErrorHook(int32_t code) = 0;
     virtual int32_t DeviceGetState(platform::DeviceState& state) = 0;
@@ -203,14 +225,9 @@ protected:
 
     void AllocateRings(uint32_t inSize, uint32_t outSize);
     void InitialiseLines(uint32_t options);
-    // The input ring's free space from InHead on: up to the ring's end, then from its
-    // start (caller holds InLock).
-    void FreeSpaceLocked(uint32_t& first, uint32_t& second) const;
-    // Reads up to `count` waiting bytes into the ring at `at` and logs them; the
-    // dispatcher worker only, without InLock (the free space is its own).
-    uint32_t ReadIntoRing(uint32_t at, uint32_t count);
-    // Puts n freshly read bytes at InHead into the ring (caller holds InLock).
-    void CommitFill(uint32_t n);
+    // Reads up to `count` waiting bytes into the ring's free space at `at` and logs
+    // them; the dispatcher worker only, without InLock (the free space is its own).
+    uint32_t ReadIntoRing(uint8_t* at, uint32_t count);
     int32_t TakeBytes(uint8_t* data, uint32_t len, bool block);
     // Asks the dispatcher worker for a pass now: room was made for bytes that the
     // driver still holds.
@@ -227,25 +244,13 @@ protected:
     // Ring helpers for the device layer (caller holds OutLock).
     uint32_t OutPendingLocked() const;
     void AdvanceOutTail(uint32_t n);
-    uint32_t InWaitingLocked() const;
 
+    // True while the fill has no room in the input ring: the worker then stops watching
+    // for input until takers make room.
     bool InputRingFull() {
         std::lock_guard lock(InLock);
-        return InRingFull || InputBacklog;
+        return inRing_.NeedsRoom();
     }
-
-    // Input ring helpers (caller holds InLock).
-    // Bytes filled and scanned by the data triggers, not yet taken.
-    uint32_t InVisibleLocked() const { return uint32_t(InScanned - InTaken); }
-    void PublishVisibleLocked() {
-        InVisibleHint.store(InVisibleLocked(), std::memory_order_release);
-    }
-    // Removes n bytes from the ring's tail.
-    void AdvanceInTail(uint32_t n);
-    // True when the calling thread runs the handler of the current dispatch.
-    bool IsPeekerLocked() const;
-    // What the calling thread may take: `skip` bytes it already peeked, `avail` in all.
-    bool TakeWindowLocked(uint32_t& skip, uint32_t& avail) const;
 
     // Bookkeeping shared with the device layer and the workers.
     void WorkerStarted();
@@ -302,35 +307,12 @@ protected:
     bool OutRingFull = false;
     uint64_t OutPurges = 0; // output purges so far: a write that overlapped one drops its piece
 
-    // InLock
-    std::unique_ptr<uint8_t[]> InRing;
-    uint32_t InHead = 0, InTail = 0;
-    bool InRingFull = false;
-    bool PeekMode = false;
-    uint32_t PeekCount = 0, MaxPeekCount = 0;
-    bool InputBacklog = false; // the driver held more than the ring could take
+    // InLock (its fill order aside, see InputRing.h)
+    TInputRing inRing_;
     // The last fill read a stream's worth (kStreamingRead or more) and the ring has
     // room: the dispatcher worker passes again at once. Read by the worker without InLock.
     std::atomic<bool> InputStreaming{false};
     static constexpr uint32_t kStreamingRead = 512;
-    // Byte counts since the open: put into the ring, removed from it, passed to the
-    // data triggers. InTaken <= InScanned <= InFilled; takers see only scanned bytes,
-    // so no byte is taken before the triggers have seen it, and the scan never refers
-    // to a byte already taken or purged (a full ring of unscanned bytes included).
-    uint64_t InFilled = 0, InTaken = 0, InScanned = 0;
-    // InScanned - InTaken as last published under InLock, readable without it: a caller
-    // that polls an empty ring learns so without contending for InLock with the worker.
-    // A value read while the worker publishes is as good as one read a moment earlier.
-    std::atomic<uint32_t> InVisibleHint{0};
-    // During a data dispatch: peekers see bytes below this count only, and the thread
-    // running the current handler is the peeker (a window handler's: the window's
-    // thread while it runs the message sent to it). TakeHold keeps every taker off
-    // between the dispatches of one match.
-    uint64_t PeekEnd = 0;
-    bool TakeHold = false;
-    uint64_t InPurges = 0; // input purges so far: a match found before one is not dispatched
-    std::thread::id PeekThread;
-    platform::WindowHandle PeekWindow = 0;
 
     // Cross-thread flags.
     std::atomic<bool> StopRequested{false};

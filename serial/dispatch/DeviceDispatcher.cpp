@@ -234,9 +234,9 @@ int32_t TOrvDeviceDispatcher::DeviceEscape(uint32_t func) {
     return 0;
 }
 
-int32_t TOrvDeviceDispatcher::DevicePurge(uint32_t which) {
+int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which) {
     bool ok;
-    if (which == 0) {
+    if (which == pwOutput) {
         // Only the output worker acknowledges: the purge goes on once it has left
         // its write, so that write cannot advance the emptied ring.
         if (outThread_ && outThread_->Running() && !outThread_->IsCurrentThread()) {
@@ -296,7 +296,7 @@ int32_t TOrvDeviceDispatcher::DeviceWrite(const uint8_t* data, uint32_t count) {
             OutHead = 0;
     }
     OutDataReady.Set();
-    return int32_t(count);
+    return ecOK;
 }
 
 bool TOrvDeviceDispatcher::DeviceSetupQueues(uint32_t inSize, uint32_t outSize) {

@@ -101,7 +101,9 @@ public:
     // input itself, received characters are left out: the dispatcher worker already
     // wakes on them, and a second worker woken for every arrival only hands the same
     // news over again.
-    static constexpr uint32_t kEventMask = 0x01F9;
+    static constexpr uint32_t kEventMask =
+        platform::ev::RxChar | platform::ev::Cts | platform::ev::Dsr | platform::ev::Rlsd |
+        platform::ev::Break | platform::ev::Err | platform::ev::Ring;
     static uint32_t EventWorkerMask();
     static constexpr uint32_t kDispatchPassMs = 50;
     static constexpr uint32_t kWorkerStartMs = 3000;
@@ -114,7 +116,7 @@ public:
 
 protected:
     int32_t DeviceEscape(uint32_t func) override;
-    int32_t DevicePurge(uint32_t which) override;
+    int32_t DevicePurge(TPurgeWhich which) override;
     uint32_t DeviceStatus(platform::CommStatus& status) override;
     int32_t DeviceErrorHook(int32_t code) override;
     int32_t DeviceGetState(platform::DeviceState& state) override;

@@ -31,6 +31,20 @@
 
 namespace orvi {
 
+// The log entries the dispatcher records: the entry's type in the high byte, its subtype
+// in the low byte. Their names are messages 15001 + type and 15100 + subtype.
+enum TLogEntry : uint16_t {
+    leReadCom = 0x0101,        // Dispatch, ReadCom: a device read (data: count; its bytes)
+    leWriteCom = 0x0102,       // Dispatch, WriteCom: a queued block (data: count; its bytes)
+    leTriggerAvail = 0x0205,   // Trigger, Avail: data-available notification (bytes reported)
+    leTriggerTimer = 0x0206,   // Trigger, Timer: timer trigger fired (its handle)
+    leTriggerData = 0x0207,    // Trigger, Data: data trigger matched (its handle)
+    leTriggerStatus = 0x0208,  // Trigger, Status: status trigger fired (its handle)
+    leWindowAdded = 0x0711,    // TrgHdAlc, Window: window handler added (the window)
+    leWindowRemoved = 0x0811,  // TrgHdDsp, Window: window handler removed (the window)
+    leAvailThreshold = 0x0910, // TrDatChg, Avail: data-available threshold set (the threshold)
+};
+
 class TOrvTraceLog {
 public:
     TOrvTraceLog();
@@ -72,6 +86,10 @@ public:
     bool LogExists();
     void LogRecord(uint8_t type, uint8_t subtype, uint32_t data, const uint8_t* extra,
                    uint32_t extraLength);
+    void LogRecord(TLogEntry entry, uint32_t data, const uint8_t* extra = nullptr,
+                   uint32_t extraLength = 0) {
+        LogRecord(uint8_t(entry >> 8), uint8_t(entry & 0xFF), data, extra, extraLength);
+    }
     // 0 or the negated file error.
     int32_t LogWrite(const std::string& name, bool append, bool inHex, bool allHex);
 

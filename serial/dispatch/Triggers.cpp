@@ -17,10 +17,6 @@ constexpr int32_t kMaxHandle = 0x0FFFFFFF; // handles stay positive with the typ
 constexpr size_t kMaxTriggersPerList = 1024;
 constexpr int32_t kNoneMatched = 0;
 constexpr int32_t kMatched = -1;
-
-// Log entry kinds of the trigger machinery.
-constexpr uint8_t kLogTrigger = 2;
-constexpr uint8_t kSubAvail = 5, kSubTimer = 6, kSubData = 7, kSubStatus = 8;
 } // namespace
 
 bool MatchByte(TDataTrigger& t, uint8_t byte) {
@@ -61,9 +57,9 @@ bool MatchByte(TDataTrigger& t, uint8_t byte) {
 
 TOrvTriggers::TOrvTriggers(TOrvBaseDispatcher& dispatcher) : dispatcher_(dispatcher) {}
 
-void TOrvTriggers::Log(uint8_t type, uint8_t subtype, uint32_t data) {
+void TOrvTriggers::Log(TLogEntry entry, uint32_t data) {
     if (dispatcher_.traceLog_.LogOn())
-        dispatcher_.traceLog_.LogRecord(type, subtype, data, nullptr, 0);
+        dispatcher_.traceLog_.LogRecord(entry, data);
 }
 
 // ---- handlers ----
@@ -72,7 +68,7 @@ void TOrvTriggers::AddNotifyWindow(platform::WindowHandle window) {
     std::lock_guard lock(dispatcher_.MainLock);
     windows_.emplace_back().Window = window;
     handlersActive_ = true;
-    Log(7, 17, uint32_t(window));
+    Log(leWindowAdded, uint32_t(window));
 }
 
 void TOrvTriggers::RemoveNotifyWindow(platform::WindowHandle window) {
@@ -81,23 +77,23 @@ void TOrvTriggers::RemoveNotifyWindow(platform::WindowHandle window) {
         return h.Window == window && !h.Deleted;
     });
     if (it == windows_.end()) {
-        SetHandlerFlags(0);
+        SetHandlerFlags(hmRecompute);
         return;
     }
-    Log(8, 17, uint32_t(window));
+    Log(leWindowRemoved, uint32_t(window));
     if (dispatcher_.inDispatch_) {
         it->Deleted = true;
         handlersDeleted_ = true;
     } else {
         windows_.erase(it);
-        SetHandlerFlags(0);
+        SetHandlerFlags(hmRecompute);
     }
 }
 
 void TOrvTriggers::AddProcHandler(TTriggerProc proc) {
     std::lock_guard lock(dispatcher_.MainLock);
     procs_.emplace_back().Proc = proc;
-    SetHandlerFlags(0);
+    SetHandlerFlags(hmRecompute);
 }
 
 void TOrvTriggers::RemoveProcHandler(TTriggerProc proc) {
@@ -113,7 +109,7 @@ void TOrvTriggers::RemoveProcHandler(TTriggerProc proc) {
         }
         break;
     }
-    SetHandlerFlags(0);
+    SetHandlerFlags(hmRecompute);
 }
 
 int32_t TOrvTriggers::AddEventHandler(TTriggerEvent handler, bool synchronised) {
@@ -122,7 +118,7 @@ int32_t TOrvTriggers::AddEventHandler(TTriggerEvent handler, bool synchronised) 
     h.Id = nextEventId_++;
     h.Handler = std::move(handler);
     h.Synchronised = synchronised;
-    SetHandlerFlags(0);
+    SetHandlerFlags(hmRecompute);
     return h.Id;
 }
 
@@ -139,19 +135,19 @@ void TOrvTriggers::RemoveEventHandler(int32_t id) {
         }
         break;
     }
-    SetHandlerFlags(0);
+    SetHandlerFlags(hmRecompute);
 }
 
 bool TOrvTriggers::AnyHandlers() const {
     return windows_.size() > 1 || !procs_.empty() || !events_.empty();
 }
 
-void TOrvTriggers::SetHandlerFlags(int32_t mode) {
+void TOrvTriggers::SetHandlerFlags(THandlerMode mode) {
     std::lock_guard lock(dispatcher_.MainLock);
-    if (mode == 1) {
+    if (mode == hmPortHandlerOn) {
         portHandlerOn_ = true;
         handlersActive_ = true;
-    } else if (mode == 2) {
+    } else if (mode == hmPortHandlerOff) {
         portHandlerOn_ = false;
         handlersActive_ = AnyHandlers();
     } else {
@@ -164,7 +160,7 @@ void TOrvTriggers::SetHandlerFlags(int32_t mode) {
 void TOrvTriggers::SetAvailThreshold(int32_t bytes) {
     std::lock_guard lock(dispatcher_.MainLock);
     availThreshold_ = bytes;
-    Log(9, 16, uint32_t(bytes));
+    Log(leAvailThreshold, uint32_t(bytes));
 }
 
 int32_t TOrvTriggers::AvailThreshold() {
@@ -332,11 +328,10 @@ void TOrvTriggers::FreeTriggerSnapshot(TTriggerSnapshot& snapshot) {
 // ---- checks ----
 
 // Scans the bytes the ring holds beyond the scan position, up to the first byte that
-// completes a data trigger's sequence. The scan and the ring's fill level are byte
-// counts (the dispatcher's InScanned and InFilled), so a full ring of unscanned bytes
-// is told from an empty one, and bytes taken or purged are never scanned.
+// completes a data trigger's sequence (the ring keeps the scan position, InputRing.h).
 bool TOrvTriggers::CheckDataTriggers() {
     auto& d = dispatcher_;
+    auto& ring = d.inRing_;
     bool anyMatched = false;
     uint32_t longest = 0, before = 0, waiting = 0;
     uint64_t matchEnd = 0, purges = 0;
@@ -345,22 +340,21 @@ bool TOrvTriggers::CheckDataTriggers() {
     {
         std::scoped_lock lock(d.InLock, d.MainLock);
         threshold = availThreshold_;
-        if (!d.InRing)
+        if (!ring.Allocated())
             return false;
         anyMatched = ScanLocked(longest);
-        d.PublishVisibleLocked();
         if (!anyMatched) {
-            waiting = d.InVisibleLocked();
-            if (threshold == 0 || d.InScanned == lastAvailScan_ || waiting < uint32_t(threshold))
+            waiting = ring.Visible();
+            if (threshold == 0 || ring.Scanned() == lastAvailScan_ || waiting < uint32_t(threshold))
                 return false;
-            lastAvailScan_ = d.InScanned;
+            lastAvailScan_ = ring.Scanned();
             if (!handlersActive_)
                 return true;
             // Counted and entered at once: no other taker can make the count stale.
-            BeginDispatchLocked(MsgTriggerAvail, d.InScanned);
+            BeginDispatchLocked(MsgTriggerAvail, ring.Scanned());
         } else {
-            matchEnd = d.InScanned;
-            const uint32_t upTo = d.InVisibleLocked();
+            matchEnd = ring.Scanned();
+            const uint32_t upTo = ring.Visible();
             before = upTo > longest ? upTo - longest : 0;
             // Matched triggers are reported from the last to the first.
             for (auto it = data_.rbegin(); it != data_.rend(); ++it) {
@@ -370,12 +364,12 @@ bool TOrvTriggers::CheckDataTriggers() {
                 matched_.emplace_back(it->Handle, uint32_t(it->Length));
             }
             // The matched bytes go to the dispatches below, not to other takers between them.
-            d.TakeHold = true;
-            purges = d.InPurges;
+            ring.SetHold(true);
+            purges = ring.Purges();
         }
     }
     if (!anyMatched) {
-        Log(kLogTrigger, kSubAvail, waiting);
+        Log(leTriggerAvail, waiting);
         return RunDispatch(MsgTriggerAvail, waiting, 0);
     }
     const TakeHoldRelease release(d);
@@ -387,13 +381,10 @@ bool TOrvTriggers::ScanLocked(uint32_t& longest) {
     const bool anyTrigger = std::any_of(data_.begin(), data_.end(),
                                         [](const TDataTrigger& t) { return t.Length != 0; });
     if (!anyTrigger) {
-        d.InScanned = d.InFilled;
+        d.inRing_.ScanAll();
         return false;
     }
-    uint32_t pos = uint32_t((d.InTail + (d.InScanned - d.InTaken)) % kInRingSize);
-    while (d.InScanned < d.InFilled) {
-        const uint8_t byte = d.InRing[pos];
-        ++d.InScanned;
+    return d.inRing_.Scan([&](uint8_t byte) {
         bool anyMatched = false;
         for (auto& t : data_) {
             if (t.Length == 0)
@@ -405,11 +396,8 @@ bool TOrvTriggers::ScanLocked(uint32_t& longest) {
                 longest = std::max(longest, uint32_t(t.Length));
             }
         }
-        if (anyMatched)
-            return true;
-        pos = (pos + 1) % kInRingSize;
-    }
-    return false;
+        return anyMatched;
+    });
 }
 
 // The dispatches of one match: the bytes in front of the sequence first (when they reach
@@ -421,13 +409,13 @@ bool TOrvTriggers::DispatchMatch(int32_t threshold, uint32_t before, uint32_t lo
     bool result = true;
     if (threshold > 0 && matchEnd != lastAvailScan_ && before >= uint32_t(threshold)) {
         lastAvailScan_ = matchEnd;
-        Log(kLogTrigger, kSubAvail, before);
+        Log(leTriggerAvail, before);
         result = Dispatch(MsgTriggerAvail, before, 0, matchEnd - longest, purges);
         if (d.closePending_)
             return false;
     }
     for (const auto& [handle, length] : matched_) {
-        Log(kLogTrigger, kSubData, uint32_t(handle));
+        Log(leTriggerData, uint32_t(handle));
         result = Dispatch(MsgTriggerData, uint32_t(handle), length, matchEnd, purges);
         if (d.closePending_)
             return false;
@@ -437,7 +425,7 @@ bool TOrvTriggers::DispatchMatch(int32_t threshold, uint32_t before, uint32_t lo
 
 TOrvTriggers::TakeHoldRelease::~TakeHoldRelease() {
     std::lock_guard lock(d_.InLock);
-    d_.TakeHold = false;
+    d_.inRing_.SetHold(false);
 }
 
 bool TOrvTriggers::CheckTimerTriggers() {
@@ -452,7 +440,7 @@ bool TOrvTriggers::CheckTimerTriggers() {
         it->Active = 0;
         handle = it->Handle;
     }
-    Log(kLogTrigger, kSubTimer, uint32_t(handle));
+    Log(leTriggerTimer, uint32_t(handle));
     return CallHandlers(MsgTriggerTimer, uint32_t(handle), 0);
 }
 
@@ -507,7 +495,7 @@ bool TOrvTriggers::CheckStatusTriggers() {
     uint32_t reported = 0;
     if (!FindStatusTrigger(handle, reported))
         return false;
-    Log(kLogTrigger, kSubStatus, uint32_t(handle));
+    Log(leTriggerStatus, uint32_t(handle));
     return CallHandlers(MsgTriggerStatus, uint32_t(handle), reported);
 }
 
@@ -515,8 +503,7 @@ bool TOrvTriggers::CheckStatusTriggers() {
 
 void TOrvTriggers::SetPeeker(platform::WindowHandle window) {
     std::lock_guard lock(dispatcher_.InLock);
-    dispatcher_.PeekThread = std::this_thread::get_id();
-    dispatcher_.PeekWindow = window;
+    dispatcher_.inRing_.SetPeeker(window);
 }
 
 bool TOrvTriggers::CallOne(const EventHandler& h, uint32_t msg, uint32_t trigger, uint32_t param) {
@@ -562,7 +549,7 @@ bool TOrvTriggers::CallList(List& list, uint32_t msg, uint32_t trigger, uint32_t
     for (;;) {
         {
             std::lock_guard lock(d.InLock);
-            d.PeekCount = 0;
+            d.inRing_.StartHandler();
         }
         if (!it->Deleted)
             CallOne(*it, msg, trigger, param);
@@ -570,7 +557,7 @@ bool TOrvTriggers::CallList(List& list, uint32_t msg, uint32_t trigger, uint32_t
             return false;
         {
             std::lock_guard lock(d.InLock);
-            d.MaxPeekCount = std::max(d.MaxPeekCount, d.PeekCount);
+            d.inRing_.EndHandler();
         }
         std::lock_guard lock(d.MainLock);
         if (++it == list.end())
@@ -589,7 +576,7 @@ bool TOrvTriggers::Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint
     {
         std::scoped_lock lock(dispatcher_.InLock, dispatcher_.MainLock);
         // The matched bytes were purged: they fire nothing.
-        if (purges != kAnyPurges && purges != dispatcher_.InPurges)
+        if (purges != kAnyPurges && purges != dispatcher_.inRing_.Purges())
             return true;
         BeginDispatchLocked(msg, peekEnd);
     }
@@ -600,12 +587,7 @@ void TOrvTriggers::BeginDispatchLocked(uint32_t msg, uint64_t peekEnd) {
     auto& d = dispatcher_;
     d.inDispatch_ = true;
     callWindows_ = windows_.size() > 1 || portHandlerOn_;
-    d.MaxPeekCount = 0;
-    d.PeekCount = 0;
-    d.PeekMode = msg == MsgTriggerAvail || msg == MsgTriggerData;
-    d.PeekEnd = peekEnd;
-    d.PeekThread = std::this_thread::get_id();
-    d.PeekWindow = 0;
+    d.inRing_.BeginDispatch(msg == MsgTriggerAvail || msg == MsgTriggerData, peekEnd);
 }
 
 bool TOrvTriggers::RunDispatch(uint32_t msg, uint32_t trigger, uint32_t value) {
@@ -632,16 +614,10 @@ bool TOrvTriggers::EndDispatch(bool completed, bool peek, uint32_t msg, uint32_t
     bool result = completed;
     {
         std::lock_guard lock(d.InLock);
-        if (completed && peek) {
-            d.AdvanceInTail(std::min(d.MaxPeekCount, d.InWaitingLocked()));
-            if (msg == MsgTriggerAvail && d.MaxPeekCount != trigger)
-                result = false;
-        }
         // After an abort the bytes stay where they are; the port is closing.
-        d.PeekMode = false;
-        d.PeekWindow = 0;
-        if (completed)
-            d.PeekCount = 0;
+        const uint32_t most = d.inRing_.EndDispatch(completed);
+        if (completed && peek && msg == MsgTriggerAvail && most != trigger)
+            result = false;
     }
     std::lock_guard lock(d.MainLock);
     d.inDispatch_ = false;
@@ -656,7 +632,7 @@ void TOrvTriggers::PurgeDeletedHandlers() {
     procs_.remove_if(deleted);
     events_.remove_if(deleted);
     handlersDeleted_ = false;
-    SetHandlerFlags(0);
+    SetHandlerFlags(hmRecompute);
 }
 
 } // namespace orvi

@@ -11,6 +11,7 @@
 // valid while others are appended).
 #include "platform/MessageTarget.h"
 #include "serial/Utilities.h"
+#include "serial/dispatch/TraceLog.h"
 
 #include <atomic>
 #include <cstdint>
@@ -30,6 +31,13 @@ constexpr uint32_t MsgTriggerAvail = 0x7E01;
 constexpr uint32_t MsgTriggerData = 0x7E02;
 constexpr uint32_t MsgTriggerTimer = 0x7E03;
 constexpr uint32_t MsgTriggerStatus = 0x7E04;
+
+// What SetHandlerFlags does.
+enum THandlerMode : int32_t {
+    hmRecompute = 0,      // handlers are active when any is registered or the port handler is on
+    hmPortHandlerOn = 1,  // the component has trigger events: its window handler is called too
+    hmPortHandlerOff = 2, // it has none
+};
 
 // Status trigger types; a status trigger's handle carries its type in the low 3 bits.
 enum TStatusType : uint32_t {
@@ -98,8 +106,7 @@ public:
     // that owns the dispatcher while the worker waits.
     int32_t AddEventHandler(TTriggerEvent handler, bool synchronised);
     void RemoveEventHandler(int32_t id);
-    // 0 recompute, 1 port handler on, 2 port handler off. Caller holds MainLock.
-    void SetHandlerFlags(int32_t mode);
+    void SetHandlerFlags(THandlerMode mode);
     bool HandlersActive() const { return handlersActive_.load(); }
 
     // ---- triggers ----
@@ -182,7 +189,7 @@ private:
         ~TakeHoldRelease();
         TOrvBaseDispatcher& d_;
     };
-    void Log(uint8_t type, uint8_t subtype, uint32_t data);
+    void Log(TLogEntry entry, uint32_t data);
 
     TOrvBaseDispatcher& dispatcher_;
 

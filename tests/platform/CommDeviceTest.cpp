@@ -342,6 +342,28 @@ TEST_F(CommDeviceOnPty, CloseEndsBlockedWaitAndWriteFirst) {
     ASSERT_EQ(device.Open(pty.DeviceName()), syserr::Success) << "the port is free again";
 }
 
+// The dispatcher worker's wait for input or its events: a close ends it at once, not
+// when its time-out runs out (here none). If the close did not, the event set at the end
+// ends the wait so that the test fails instead of hanging.
+TEST_F(CommDeviceOnPty, CloseEndsAWaitForInputFirst) {
+    Event other(false);
+    std::atomic<int> woken{-5};
+    std::thread waiter([&] { woken = device.WaitEventsOrInput({&other}, true, kInfinite); });
+    SleepMs(20); // the waiter is most likely inside its poll by now; if not, it finds the gate shut
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        device.Close();
+        closed = true;
+    });
+    const bool closedAlone = Eventually([&] { return closed.load(); });
+    // A waiter that came too late for the poll waits for its event alone: end it too.
+    if (!closedAlone || !Eventually([&] { return woken != -5; }))
+        other.Set();
+    closer.join();
+    waiter.join();
+    EXPECT_TRUE(closedAlone) << "the close waited for the input wait";
+}
+
 TEST_F(CommDeviceOnPty, CloseWaitsForReadsAndQueriesOnOtherThreads) {
     std::atomic<bool> stop{false};
     std::atomic<int> reads{0};

@@ -7,8 +7,12 @@
 //   - a 16 MiB stream, in alternating rounds of 1 MiB, into the input ring and taken as
 //     it arrives, by a caller that polls InputCount and by a data-available handler;
 //     against raw reads;
-//   - CPU used by an open, idle port.
-// Usage: dispatch_bench [exchanges] [idle seconds]
+//   - CPU used by an open, idle port;
+//   - the time a close of an idle port takes.
+// The stream also gives the I/O system calls (read, write, ioctl, poll: every call the
+// program makes to them, counted where it is linked) per MiB.
+// Usage: dispatch_bench [exchanges] [idle seconds]. Exit status 0, or 1 when a pty cannot
+// be opened.
 #include "platform/PortNames.h"
 #include "serial/ErrorCodes.h"
 #include "serial/dispatch/DeviceDispatcher.h"
@@ -24,14 +28,48 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 using namespace orvi;
 using Clock = std::chrono::steady_clock;
+
+// The link replaces every call of these (the dispatcher's and the platform layer's
+// included) with one that counts it (see CMakeLists.txt).
+namespace {
+std::atomic<uint64_t> gSyscalls{0};
+}
+extern "C" {
+ssize_t __real_read(int fd, void* buf, size_t n);
+ssize_t __real_write(int fd, const void* buf, size_t n);
+int __real_ioctl(int fd, unsigned long request, ...);
+int __real_poll(pollfd* fds, nfds_t n, int timeout);
+ssize_t __wrap_read(int fd, void* buf, size_t n) {
+    gSyscalls.fetch_add(1, std::memory_order_relaxed);
+    return __real_read(fd, buf, n);
+}
+ssize_t __wrap_write(int fd, const void* buf, size_t n) {
+    gSyscalls.fetch_add(1, std::memory_order_relaxed);
+    return __real_write(fd, buf, n);
+}
+int __wrap_ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    gSyscalls.fetch_add(1, std::memory_order_relaxed);
+    return __real_ioctl(fd, request, arg);
+}
+int __wrap_poll(pollfd* fds, nfds_t n, int timeout) {
+    gSyscalls.fetch_add(1, std::memory_order_relaxed);
+    return __real_poll(fds, n, timeout);
+}
+}
 
 namespace {
 
@@ -59,7 +97,7 @@ double ContextSwitches() {
 // What one path of the stream cost: wall time, CPU time of the process and context
 // switches. CPU and switches stay steady where the wall time follows the machine's load.
 struct StreamCost {
-    double seconds = 0, cpu = 0, switches = 0;
+    double seconds = 0, cpu = 0, switches = 0, syscalls = 0;
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -167,6 +205,7 @@ template <class Take>
 void StreamRound(testing::PtyPort& pty, size_t bytes, Take take, StreamCost& cost) {
     const std::vector<uint8_t> chunk(4096, 0x77);
     const double cpu0 = CpuSeconds(), switches0 = ContextSwitches();
+    const uint64_t syscalls0 = gSyscalls.load();
     const auto t0 = Clock::now();
     std::thread writer([&] {
         for (size_t sent = 0; sent < bytes; sent += chunk.size())
@@ -178,6 +217,7 @@ void StreamRound(testing::PtyPort& pty, size_t bytes, Take take, StreamCost& cos
     cost.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
     cost.cpu += CpuSeconds() - cpu0;
     cost.switches += ContextSwitches() - switches0;
+    cost.syscalls += double(gSyscalls.load() - syscalls0);
 }
 
 size_t TakeFromRing(TOrvBaseDispatcher& d, std::vector<uint8_t>& buf) {
@@ -256,7 +296,28 @@ int Open(TOrvBaseDispatcher& d, testing::PtyPort& pty) {
 
 } // namespace
 
+// Opens an idle port, lets its workers settle into their waits, and times the close.
+std::vector<double> IdleCloses(testing::PtyPort& pty, int n) {
+    std::vector<double> ms;
+    for (int i = 0; i < n; ++i) {
+        TOrvPosixDispatcher d(nullptr);
+        if (Open(d, pty) != ecOK)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const auto t0 = Clock::now();
+        d.ClosePort();
+        ms.push_back(Us(Clock::now() - t0) / 1e3);
+    }
+    return ms;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("usage: dispatch_bench [exchanges (2000)] [idle seconds (10)]\n"
+                    "Measures the dispatcher against raw termios on pseudo-terminals.\n"
+                    "Exit status 0, or 1 when a pseudo-terminal cannot be opened.\n");
+        return 0;
+    }
     const int exchanges = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
     testing::PtyPort ptyD(5), ptyR(6);
@@ -301,13 +362,21 @@ int main(int argc, char** argv) {
     const double mibs = double(kStreamBytes) / (1 << 20);
     const auto stream = [&](const char* how, const StreamCost& cost) {
         std::printf("16 MiB stream, %s: %.1f MiB/s against raw reads %.1f MiB/s, ratio %.0f%%; "
-                    "per MiB %.1f ms CPU and %.0f context switches (raw %.1f ms, %.0f)\n",
+                    "per MiB %.1f ms CPU, %.0f context switches, %.0f I/O syscalls (raw %.1f ms, "
+                    "%.0f, %.0f)\n",
                     how, mibs / cost.seconds, mibs / streamR.seconds,
                     100.0 * streamR.seconds / cost.seconds, 1e3 * cost.cpu / mibs,
-                    cost.switches / mibs, 1e3 * streamR.cpu / mibs, streamR.switches / mibs);
+                    cost.switches / mibs, cost.syscalls / mibs, 1e3 * streamR.cpu / mibs,
+                    streamR.switches / mibs, streamR.syscalls / mibs);
     };
     stream("caller polls the ring", streamD);
     stream("taken in a data-available handler", streamH);
     std::printf("idle open port: %.2f%% of one core over %d s\n", idleCpu, idleSeconds);
+    d.ClosePort();
+    const std::vector<double> closes = IdleCloses(ptyD, 20);
+    if (!closes.empty())
+        std::printf("close of an idle port: median %.2f ms, max %.2f ms over %zu closes\n",
+                    Percentile(closes, 0.5), *std::max_element(closes.begin(), closes.end()),
+                    closes.size());
     return 0;
 }

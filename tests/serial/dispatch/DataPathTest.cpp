@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -184,6 +185,56 @@ TEST_F(DataPathTest, PurgeInputDiscardsWaitingBytes) {
     EXPECT_EQ(dispatcher.InputCount(), 0u);
     uint8_t b;
     EXPECT_EQ(dispatcher.TakeByte(b), ecBufferIsEmpty);
+}
+
+// A program flushes its input, sends a request and waits for the reply: the reply, written
+// after the purge returned, arrives even when the worker was inside its device read
+// while the purge ran. (The purge waits for that read; where it does not, the reply is
+// written before the read is let go, and the read then holds it.)
+TEST(DataPathPurgeTest, BytesArrivingAfterAPurgeReturnedAreKeptWhateverTheReadDid) {
+    PtyPort pty{5};
+    DispatcherProbe d;
+    ASSERT_EQ(Open(d, pty), ecOK);
+    d.Reads.Arm();
+    pty.Write("x", 1);
+    ASSERT_TRUE(d.Reads.WaitHeld());
+    auto purge = std::async(std::launch::async, [&] { return d.PurgeInput(); });
+    const auto reply = Pattern(21, 6);
+    if (purge.wait_for(std::chrono::milliseconds(200)) == std::future_status::ready) {
+        pty.Write(reply.data(), reply.size());
+        d.Reads.Release();
+    } else {
+        d.Reads.Release();
+        ASSERT_EQ(purge.get(), ecOK);
+        pty.Write(reply.data(), reply.size());
+    }
+    EXPECT_EQ(TakeBytes(d, reply.size()), reply);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // a timed pass
+    EXPECT_EQ(d.InputCount(), 0u) << "a byte from before the purge came through";
+}
+
+// The ring has 100 bytes of room when a 3000-byte frame arrives, and the caller takes
+// everything while the worker reads: the ring is not full after that read, so the worker
+// watches for input again at once instead of waiting for room nobody will announce.
+TEST(DataPathPurgeTest, ARingWithRoomAfterAReadIsWatchedForInputAtOnce) {
+    PtyPort pty{5};
+    DispatcherProbe d;
+    ASSERT_EQ(Open(d, pty), ecOK);
+    const uint32_t kept = kInRingSize - 100;
+    const auto first = Pattern(kept, 1);
+    pty.Write(first.data(), first.size());
+    ASSERT_TRUE(WaitFor([&] { return d.InputCount() == kept; }));
+    d.Reads.Arm();
+    const auto frame = Pattern(3000, 2);
+    pty.Write(frame.data(), frame.size());
+    ASSERT_TRUE(d.Reads.WaitHeld());
+    std::vector<uint8_t> got(kept);
+    ASSERT_EQ(d.TakeBlock(got.data(), kept), ecOK);
+    EXPECT_EQ(got, first);
+    d.Reads.Release();
+    ASSERT_TRUE(WaitFor([&] { return d.InputCount() >= 100; }));
+    EXPECT_FALSE(d.InputRingFull()) << "a ring with room waits as if full";
+    EXPECT_EQ(TakeBytes(d, frame.size()), frame);
 }
 
 TEST_F(DataPathTest, CloseWhileDataFlowsBothWays) {

@@ -3,9 +3,48 @@
 // line-error word directly instead of waiting for a device to produce it.
 #include "serial/dispatch/DeviceDispatcher.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 namespace orvi::testing {
+
+// Holds the dispatcher worker's next device read before it reads the device, until
+// released.
+class ReadHold {
+public:
+    void Arm() {
+        std::lock_guard l(lock_);
+        armed_ = true;
+        held_ = released_ = false;
+    }
+    bool WaitHeld() {
+        std::unique_lock l(lock_);
+        return changed_.wait_for(l, std::chrono::seconds(5), [&] { return held_; });
+    }
+    void Release() {
+        std::lock_guard l(lock_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    // On the worker, before each read.
+    void Pass() {
+        std::unique_lock l(lock_);
+        if (!armed_)
+            return;
+        armed_ = false;
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(l, [&] { return released_; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool armed_ = false, held_ = false, released_ = false;
+};
 
 class DispatcherProbe : public TOrvPosixDispatcher {
 public:
@@ -39,20 +78,37 @@ public:
     // dispatcher whose workers do not run).
     void FeedRing(const std::string& bytes) {
         std::lock_guard lock(InLock);
-        for (char c : bytes) {
-            InRing[InHead] = uint8_t(c);
-            InHead = (InHead + 1) % kInRingSize;
-            ++InFilled;
-        }
-        InRingFull = !bytes.empty() && InHead == InTail;
+        const TInputRing::Space space = inRing_.FreeSpace();
+        for (size_t i = 0; i < bytes.size(); ++i)
+            (i < space.first ? space.at[i] : inRing_.Data()[i - space.first]) = uint8_t(bytes[i]);
+        inRing_.CommitFill(uint32_t(bytes.size()));
     }
     void SetOutputSent() { OutputSent = true; }
     bool RingsAllocated() {
         std::scoped_lock lock(InLock, OutLock);
-        return InRing != nullptr || OutRing != nullptr;
+        return inRing_.Allocated() || OutRing != nullptr;
     }
     using TOrvDeviceDispatcher::Device;
     void SetRingSeen() { RingSeen = true; }
+    void SetEventWord(uint32_t word) { EventWord = word; }
+
+    ReadHold Reads;
+    std::atomic<int32_t> WriteResult{0};  // what DeviceWrite returns instead of queueing, if not 0
+    std::atomic<int> ModemStatusReads{0}; // calls of DeviceModemStatus
+
+protected:
+    int32_t DeviceRead(uint8_t* buffer, uint32_t count) override {
+        Reads.Pass();
+        return TOrvPosixDispatcher::DeviceRead(buffer, count);
+    }
+    int32_t DeviceWrite(const uint8_t* data, uint32_t count) override {
+        const int32_t result = WriteResult.load();
+        return result != 0 ? result : TOrvPosixDispatcher::DeviceWrite(data, count);
+    }
+    uint32_t DeviceModemStatus() override {
+        ++ModemStatusReads;
+        return TOrvPosixDispatcher::DeviceModemStatus();
+    }
 };
 
 } // namespace orvi::testing

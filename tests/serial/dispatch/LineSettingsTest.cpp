@@ -133,6 +133,18 @@ TEST_F(LineSettingsTest, RingBetweenTwoReadsShowsAsTrailingEdgeBit) {
     EXPECT_EQ(probe.ReadModemStatus(0xF0) & 0x04, 0u);
 }
 
+// A modem event is served by the pass it reaches; the passes after it (the worker's
+// timed ones, or one woken by input) do not read the modem lines again for it.
+TEST(LineStatusTest, AModemEventIsServedOnce) {
+    DispatcherProbe probe;
+    probe.SetEventWord(platform::ev::Cts);
+    probe.ProcessComEvent();
+    EXPECT_EQ(probe.ModemStatusReads.load(), 1);
+    probe.ProcessComEvent();
+    probe.ProcessComEvent();
+    EXPECT_EQ(probe.ModemStatusReads.load(), 1);
+}
+
 TEST(LineStatusTest, LineErrorsAreReportedInOrderAndBreakSeparately) {
     DispatcherProbe probe;
     probe.SetLineErrors(platform::ce::RxParity | platform::ce::Break | platform::ce::Frame);

@@ -241,6 +241,21 @@ TEST_F(TriggersTest, AHandlerThatRaisesOnTheWorkerReachesTheExceptionDisplayAndE
     EXPECT_FALSE(d.WorkersActive());
 }
 
+// The bytes behind a match whose handler raised were filled but not yet scanned: with
+// the worker gone nobody scans them, so they become takeable as they are.
+TEST_F(TriggersTest, BytesBehindAMatchWhoseHandlerRaisedCanBeTaken) {
+    SetApplicationExceptionDisplay([](std::exception_ptr) {});
+    const int workers = d.WorkerCount();
+    d.Triggers().AddDataTrigger("X", false);
+    d.Triggers().AddEventHandler([](uint32_t, uint32_t, uint32_t) { throw Exception("broken"); },
+                                 false);
+    Send("aXbcd");
+    const bool ended = WaitFor([&] { return d.WorkerCount() == workers - 1; });
+    SetApplicationExceptionDisplay(nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(Take(10), "aXbcd");
+}
+
 // The output worker may take the close's purge before the stop request: then only the
 // release from the ending dispatcher worker wakes it again. Repeated, since the order
 // varies.
@@ -406,16 +421,16 @@ TEST_F(TriggersTest, OnlyTheComponentsOwnWindowCallsNothing) {
         calls.Add(m, uint32_t(w), uint32_t(l));
         return intptr_t(0);
     });
-    d.Triggers().SetHandlerFlags(2);
+    d.Triggers().SetHandlerFlags(hmPortHandlerOff);
     d.Triggers().AddNotifyWindow(window.Handle());
     EXPECT_TRUE(d.Triggers().CallHandlers(MsgTriggerTimer, 1, 0));
     EXPECT_EQ(calls.Count(), 0u) << "the lone window is the component's own";
-    d.Triggers().SetHandlerFlags(2);
+    d.Triggers().SetHandlerFlags(hmPortHandlerOff);
     EXPECT_FALSE(d.Triggers().HandlersActive());
-    d.Triggers().SetHandlerFlags(1);
+    d.Triggers().SetHandlerFlags(hmPortHandlerOn);
     EXPECT_TRUE(d.Triggers().HandlersActive());
     d.Triggers().RemoveNotifyWindow(window.Handle());
-    d.Triggers().SetHandlerFlags(2);
+    d.Triggers().SetHandlerFlags(hmPortHandlerOff);
     EXPECT_FALSE(d.Triggers().HandlersActive());
 }
 
@@ -494,7 +509,7 @@ TEST(AbortedPassTest, AHandlerThatAsksForTheCloseEndsThePass) {
         auto& t = d.Triggers();
         if (c.byWindow) {
             t.AddNotifyWindow(window.Handle());
-            d.SetHandlerFlags(1);
+            d.SetHandlerFlags(hmPortHandlerOn);
         } else {
             t.AddEventHandler([&](uint32_t m, uint32_t, uint32_t) { handler(m); }, false);
         }
