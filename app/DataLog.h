@@ -41,6 +41,9 @@ public:
     // Writes all bytes (one line) at the end of the file, or none of them: when they cannot
     // all be written (a full disk), the file is cut back to where it ended before, so that it
     // never ends in part of a line, and orvi::EInOutError is thrown; the file stays open.
+    // Should the cut itself fail, the file may end in part of a line and the log takes no
+    // further lines (each Write then throws): a line written after the torn rest would join
+    // it and look like one record.
     void Write(const std::string& bytes);
     // Releases the file. Throws orvi::EInOutError when the system reports a failure; the file
     // is released in either case. Safe to call twice.
@@ -54,6 +57,7 @@ private:
     std::string fileName_;
     intptr_t handle_ = kNoHandle;
     uint64_t size_ = 0; // bytes of the lines written whole
+    bool torn_ = false; // a failed cut left part of a line at the end of the file
 };
 
 } // namespace orvi::app
