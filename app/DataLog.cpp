@@ -93,10 +93,13 @@ std::string DateFileName(int year, int month, int day, int hour, int minute) {
            std::to_string(hour) + '_' + std::to_string(minute) + ".txt";
 }
 
-TDataLog::TDataLog(const std::string& fileName) : fileName_(fileName) {
+TDataLog::TDataLog(const std::string& fileName, TOpen mode) : fileName_(fileName) {
     std::string reason;
     intptr_t handle = kNoHandle;
-    if (!detail::CreateExclusiveFile(fileName, handle, reason))
+    const bool opened = mode == TOpen::Create
+                            ? detail::CreateExclusiveFile(fileName, handle, reason)
+                            : detail::OpenExclusiveForAppend(fileName, handle, size_, reason);
+    if (!opened)
         throw EInOutError("Cannot create file \"" + fileName + "\". " + reason, 0);
     handle_ = handle;
 }

@@ -30,9 +30,14 @@ std::string DateFileName(int year, int month, int day, int hour, int minute);
 // One owner (the main window); GUI thread only.
 class TDataLog {
 public:
-    // Creates the file. Throws orvi::EInOutError with the reason when it cannot be created or
+    // Create: the file is made new, an existing one emptied (a run, the flash dump).
+    // Append: lines go after what the file holds, a missing file is created (a log opened
+    // again after rotation: a file that was not moved away keeps its lines).
+    enum class TOpen { Create, Append };
+
+    // Opens the file. Throws orvi::EInOutError with the reason when it cannot be created or
     // another program holds it; the file is then left as it was.
-    explicit TDataLog(const std::string& fileName);
+    explicit TDataLog(const std::string& fileName, TOpen mode = TOpen::Create);
     // Closes the file if still open; errors are dropped here (call Close to see them).
     ~TDataLog();
     TDataLog(const TDataLog&) = delete;
@@ -51,6 +56,8 @@ public:
 
     bool IsOpen() const { return handle_ != kNoHandle; }
     const std::string& FileName() const { return fileName_; }
+    // Bytes of the whole lines in the file.
+    uint64_t Size() const { return size_; }
 
 private:
     static constexpr intptr_t kNoHandle = -1;
