@@ -173,7 +173,7 @@ std::optional<int> TAcquisition::PollOnce() {
     }
     switch (result) {
     case app::TPollResult::NoAnswer:
-        return Lost("the device did not answer within 5 s");
+        return Lost(SilenceReason());
     case app::TPollResult::DataEnded:
         status_.Say("the device reports the end of its data");
         return kEndedAsAsked;
@@ -181,6 +181,17 @@ std::optional<int> TAcquisition::PollOnce() {
         break;
     }
     return Record();
+}
+
+// A wait that ran out on a port that went away (the adapter pulled out) is told as that: a
+// flush meets the gone device. Nothing waiting is of use once a poll has failed.
+std::string TAcquisition::SilenceReason() {
+    try {
+        port_.FlushInput();
+    } catch (const std::exception& e) {
+        return std::string("the port was lost: ") + e.what();
+    }
+    return "the device did not answer within 5 s";
 }
 
 // The reading stamped with the tick, into the log and then the stream.

@@ -49,6 +49,7 @@ private:
     int ReopenLog();
     int Loop();
     std::optional<int> PollOnce();
+    std::string SilenceReason();
     std::optional<int> Record();
     std::optional<int> Lost(const std::string& why);
     bool WaitForAdapter();
