@@ -3,7 +3,8 @@
 #   install-deps.sh          what building and running the console needs (scripts/run.sh)
 #   install-deps.sh --tests  that, and what the tests add on top: GoogleTest, the benchmark
 #                            library, clang for the fuzzers, mingw-w64 and Wine for the Windows
-#                            build, Xvfb for screenshots, the package checks (scripts/test.sh)
+#                            build, Xvfb for screenshots, the package checks, and the MQTT
+#                            broker and clients of orvi_acquire's end-to-end test (scripts/test.sh)
 set -euo pipefail
 
 run_packages=(
@@ -17,6 +18,7 @@ test_packages=(
     xvfb xauth
     g++-mingw-w64-x86-64 wine64 wine
     dpkg-dev file lintian desktop-file-utils
+    mosquitto mosquitto-clients
 )
 
 packages=("${run_packages[@]}")

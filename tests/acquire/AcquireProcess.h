@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,6 +115,17 @@ inline std::vector<std::string> LogLines(const std::string& bytes, bool& whole) 
     }
     whole = whole && at == bytes.size();
     return lines;
+}
+
+inline // The value of "key": in a JSON line of numbers, as written.
+    std::string
+    Member(const std::string& json, std::string_view key) {
+    const std::string name = "\"" + std::string(key) + "\":";
+    const size_t at = json.find(name);
+    if (at == std::string::npos)
+        return "(missing)";
+    const size_t from = at + name.size();
+    return json.substr(from, json.find_first_of(",}", from) - from);
 }
 
 } // namespace orvi::acquire::test

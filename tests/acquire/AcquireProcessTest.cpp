@@ -189,16 +189,6 @@ TEST_F(AcquireProcess, AFullDiskEndsTheRunWithWholeLines) {
     EXPECT_GT(bytes.size() + 75, 500u) << "only the line that did not fit is missing";
 }
 
-// The value of "key": in a JSON line of numbers, as written.
-std::string Member(const std::string& json, std::string_view key) {
-    const std::string name = "\"" + std::string(key) + "\":";
-    const size_t at = json.find(name);
-    if (at == std::string::npos)
-        return "(missing)";
-    const size_t from = at + name.size();
-    return json.substr(from, json.find_first_of(",}", from) - from);
-}
-
 TEST_F(AcquireProcess, TheJsonStreamCarriesTheLoggedRecords) {
     Plug(sim::Scenario{}); // sweeping values
     EXPECT_EQ(Run({"--json", "--log", Path("log.txt"), "--polls", "25"}), 0) << Err();
