@@ -137,6 +137,36 @@ TEST_F(AcquireProcess, AStopSignalLetsThePollInProgressComplete) {
     }
 }
 
+// SIGHUP after the log was moved away starts a new file under the old name; a SIGHUP with
+// the file still in place keeps its lines. No poll is lost or doubled across either.
+TEST_F(AcquireProcess, AHangUpSignalOpensTheLogAgain) {
+    Plug(sim::SteadyScenario());
+    const std::string log = Path("rot.txt");
+    auto acquire = Start({"--port", "COM5", "--log", log});
+    const auto lines = [&](const std::string& path) {
+        bool whole = false;
+        return LogLines(FileBytes(path), whole).size();
+    };
+    ASSERT_TRUE(Until([&] { return lines(log) >= 3; }));
+    std::filesystem::rename(log, Path("rot.1"));
+    acquire->Signal(SIGHUP);
+    ASSERT_TRUE(Until([&] { return lines(log) >= 3; }));
+    acquire->Signal(SIGHUP);
+    const size_t before = lines(log);
+    ASSERT_TRUE(Until([&] { return lines(log) >= before + 3; })) << "the lines are kept";
+    acquire->Signal(SIGTERM);
+    EXPECT_EQ(acquire->Wait(), 0) << Err();
+    bool whole = false;
+    const auto first = LogLines(FileBytes(Path("rot.1")), whole);
+    EXPECT_TRUE(whole);
+    const auto second = LogLines(FileBytes(log), whole);
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(first.size() + second.size(), device->Counters().sensorRequests);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_LE(std::stoll(first.back()), std::stoll(second.front()));
+}
+
 // The ticks of the lines after a gap show it.
 int64_t LargestStep(const std::vector<std::string>& lines) {
     int64_t largest = 0;
