@@ -9,7 +9,9 @@
 
 namespace orvi::acquire {
 
-// A port name resolved to the component's port number. A device path that no port number
+// A port name resolved to the component's port number: "COM5", a device path, or a device
+// named without its folder ("ttyUSB0" is /dev/ttyUSB0, as a service instance names it). A
+// device path that no port number
 // names gets one of its own: a link COM1 in a private port folder that the process's port
 // lookup is pointed at, removed again with this object.
 class TPortNumber {

@@ -66,7 +66,14 @@ TPortNumber::TPortNumber(const std::string& name) {
     number_ = platform::PortNumberFromName(name);
     if (number_ > 0)
         return;
-    const std::string real = RealPath(name);
+    // A service instance names its port without the leading "/dev/" ("ttyUSB0") or, when
+    // systemd unescapes it, without the leading "/" ("dev/ttyUSB0").
+    std::string path = name;
+    for (const char* folder : {"/dev/", "/"}) {
+        if (RealPath(path).empty() && name[0] != '/')
+            path = folder + name;
+    }
+    const std::string real = RealPath(path);
     if (real.empty())
         throw std::runtime_error("there is no device " + name);
     number_ = NumberOfDevice(real);
@@ -75,7 +82,7 @@ TPortNumber::TPortNumber(const std::string& name) {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvi-acquire-XXXXXX";
     if (mkdtemp(folder.data()) == nullptr ||
-        symlink(Absolute(name).c_str(), (folder + "/COM1").c_str()) != 0) {
+        symlink(Absolute(path).c_str(), (folder + "/COM1").c_str()) != 0) {
         const int err = errno;
         rmdir(folder.c_str());
         throw std::runtime_error("cannot name " + name + " as a port: " + std::strerror(err));

@@ -80,6 +80,15 @@ TEST_F(AcquireProcess, CommandLinesAndTheirStatuses) {
     EXPECT_EQ(device->Counters().Requests(), 0u) << "no poll before the log exists";
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(FileBytes(Path("out")).find("Exit status:"), std::string::npos);
+    // A device path that no port number names gets a link of its own, gone afterwards.
+    const std::string slave = device->SlavePath();
+    EXPECT_EQ(Run({"--port", slave, "--polls", "2", "--log", Path("path.txt")}), 0) << Err();
+    bool whole = false;
+    EXPECT_EQ(LogLines(FileBytes(Path("path.txt")), whole).size(), 2u);
+    EXPECT_EQ(Run({"--port", slave.substr(5), "--polls", "1"}), 0) << "without /dev/: " << Err();
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("orvi-acquire-", 0), std::string::npos);
 }
 
 // The end-of-data mark ends the run with status 0; a second run in the same minute keeps

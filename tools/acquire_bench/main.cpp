@@ -106,7 +106,7 @@ long ResidentKiB(pid_t pid) {
 struct Folder {
     Folder() {
         path = std::filesystem::temp_directory_path() /
-               ("orvi-acquire-bench-" + std::to_string(getpid()));
+               ("orvi-bench-acquire-" + std::to_string(getpid()));
         std::filesystem::create_directories(path);
     }
     ~Folder() { std::filesystem::remove_all(path); }
