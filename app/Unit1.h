@@ -13,8 +13,8 @@
 //
 // The work is split over several files: Unit1.cpp (creation, handlers' wiring, closing),
 // Unit1Layout.cpp (controls and their places), Unit1Run.cpp (runs, display, data log),
-// Unit1Port.cpp (port search, opening, test),
-// Unit1Replay.cpp (replay) and FlashDownload.cpp.
+// Unit1Port.cpp (port search, opening, test), Unit1Replay.cpp (replay) and
+// FlashDownload.cpp; the device exchanges are TDeviceExchange's (DeviceExchange.h).
 #include "app/DataLog.h"
 #include "app/DeviceExchange.h"
 #include "app/LogReplay.h"
