@@ -6,15 +6,53 @@
 #include "app/RecordFields.h"
 #include "tools/simulator/DeviceSimulator.h"
 
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <regex>
 
 namespace orvi::acquire::test {
 namespace {
 
 using orvi::testing::FileBytes;
+
+// `text` against `pattern`, where 'D' stands for one digit and every other character for
+// itself; without std::regex, which GCC 12 warns about under the sanitizers.
+bool Fits(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == 'D' ? !digit : text[i] != pattern[i])
+            return false;
+    }
+    return true;
+}
+
+// YYYY_M_D_h_m.txt, each of the last four one or two digits, or that with _2.
+bool IsDatedName(const std::string& name) {
+    std::vector<std::string> parts;
+    std::string stem = name.substr(0, name.size() - 4);
+    for (size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {
+        end = stem.find('_', at);
+        parts.push_back(stem.substr(at, end == std::string::npos ? end : end - at));
+    }
+    if (name.substr(name.size() - 4) != ".txt" || parts.size() < 5 || parts.size() > 6 ||
+        !Fits(parts[0], "DDDD") || (parts.size() == 6 && parts[5] != "2"))
+        return false;
+    for (size_t i = 1; i < 5; ++i) {
+        if (!Fits(parts[i], "D") && !Fits(parts[i], "DD"))
+            return false;
+    }
+    return true;
+}
+
+int MinuteNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    localtime_r(&now, &parts);
+    return parts.tm_hour * 60 + parts.tm_min;
+}
 
 class AcquireProcess : public ::testing::Test {
 protected:
@@ -99,6 +137,7 @@ TEST_F(AcquireProcess, EndOfDataAndDateNamedLogs) {
     Plug(s);
     EXPECT_EQ(Run({"--log-dir", files.Path() + "/logs"}), 1) << "no such folder yet";
     std::filesystem::create_directories(Path("logs"));
+    const int minuteBefore = MinuteNow();
     for (int run = 0; run < 2; ++run) {
         Plug(s);
         EXPECT_EQ(Run({"--log-dir", files.Path() + "/logs"}), 0);
@@ -113,14 +152,12 @@ TEST_F(AcquireProcess, EndOfDataAndDateNamedLogs) {
     }
     ASSERT_EQ(names.size(), 2u);
     std::sort(names.begin(), names.end());
-    const std::regex dated(R"(\d{4}_\d{1,2}_\d{1,2}_\d{1,2}_\d{1,2}(_2)?\.txt)");
     for (const std::string& name : names)
-        EXPECT_TRUE(std::regex_match(name, dated)) << name;
+        EXPECT_TRUE(IsDatedName(name)) << name;
+    if (MinuteNow() != minuteBefore)
+        GTEST_SKIP() << "the runs fell into two minutes; the suffix is not shown this time";
     const std::string first = names[0].substr(0, names[0].size() - 4);
-    if (names[1] == first + "_2.txt")
-        SUCCEED();
-    else
-        EXPECT_NE(names[1].find('_', first.size()), 0u) << "two minutes apart: " << names[1];
+    EXPECT_EQ(names[1], first + "_2.txt");
 }
 
 // SIGINT or SIGTERM between the housing and the sensor reply: the poll completes, is logged,
@@ -239,14 +276,13 @@ TEST_F(AcquireProcess, TheJsonStreamCarriesTheLoggedRecords) {
         objects.push_back(out.substr(at, end - at));
     ASSERT_EQ(objects.size(), 25u) << out;
     ASSERT_EQ(lines.size(), 25u);
-    const std::regex stamp(R"("time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")");
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE(i);
         std::string fromJson;
         for (const app::TRecordField& field : app::RecordFields())
             fromJson += (fromJson.empty() ? "" : " ") + Member(objects[i], field.Key);
         EXPECT_EQ(fromJson, lines[i]);
-        EXPECT_TRUE(std::regex_search(objects[i], stamp)) << objects[i];
+        EXPECT_TRUE(Fits(Member(objects[i], "time"), "\"DDDD-DD-DDTDD:DD:DD.DDDZ\"")) << objects[i];
         EXPECT_EQ(objects[i].front(), '{');
         EXPECT_EQ(objects[i].back(), '}');
     }
