@@ -1,10 +1,8 @@
 #include "acquire/Acquisition.h"
 
-#include "app/Conversions.h"
 #include "app/PortDiscovery.h"
 #include "platform/Clock.h"
 #include "platform/MessageTarget.h"
-#include "platform/PortNames.h"
 #include "platform/SerialDeviceMap.h"
 
 #include <cerrno>
