@@ -140,7 +140,8 @@ int TAcquisition::ReopenLog() {
 }
 
 int TAcquisition::Loop() {
-    const TClock::time_point started = TClock::now();
+    started_ = TClock::now();
+    const TClock::time_point started = started_;
     const auto interval = std::chrono::milliseconds(options_.IntervalMs);
     TClock::time_point tick = started + interval;
     while (!requests_.Stop && !LimitReached(started)) {
@@ -237,8 +238,9 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
     return std::nullopt;
 }
 
+// Ends without the adapter at a stop request or once the run's duration is over.
 bool TAcquisition::WaitForAdapter() {
-    while (!requests_.Stop) {
+    while (!requests_.Stop && !LimitReached(started_)) {
         const int found = usbSerial_.empty() ? portNumber_ : FindUsbSerialNumber(usbSerial_);
         if (found != 0) {
             try {

@@ -72,6 +72,7 @@ private:
     std::unique_ptr<app::TDataLog> log_;
     std::string logPath_;
     uint64_t polls_ = 0;
+    TClock::time_point started_{}; // the first poll's interval began here
 };
 
 } // namespace orvi::acquire

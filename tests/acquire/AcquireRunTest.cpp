@@ -1,7 +1,8 @@
 // The run inside the test process, where the reply wait's sleeps are shortened ten times: a
 // device that falls silent ends the run with status 1 after its whole wait and the log keeps
-// the lines before; with --reconnect a silent device is asked again until a stop request.
-// And the command line's times.
+// the lines before; with --reconnect a silent device is asked again until a stop request,
+// and a gone one is waited for until the run's duration is over. And the command line's
+// times.
 #include "acquire/Acquisition.h"
 #include "platform/Clock.h"
 #include "tests/support/TempDir.h"
@@ -73,6 +74,31 @@ TEST(AcquireRun, ASilentDeviceEndsTheRunOrIsAskedAgain) {
             << said;
         EXPECT_EQ(said.find("polling again") != std::string::npos, reconnect) << said;
     }
+}
+
+// An adapter that never comes back does not hold a run past its duration.
+TEST(AcquireRun, TheDurationEndsTheWaitForTheAdapter) {
+    orvi::testing::TempDir dir;
+    sim::DeviceSimulator device(sim::SteadyScenario(), sim::PortSetup{5, {}});
+    TAcquireOptions options;
+    options.Port = "COM5";
+    options.LogFile = dir.FilePath("gone.txt");
+    options.Reconnect = true;
+    options.DurationMs = 2000;
+    TStopRequests requests;
+    Captured err;
+    TAcquisition run(options, requests, Quick(err.err));
+    std::thread unplug([&] {
+        while (device.Counters().sensorRequests < 3)
+            platform::SleepMs(5);
+        device.Unplug();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.Run(), 0) << err.Text();
+    unplug.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_NE(err.Text().find("waiting for the adapter"), std::string::npos) << err.Text();
+    EXPECT_EQ(err.Text().find("polling again"), std::string::npos) << err.Text();
 }
 
 TEST(AcquireOptions, Durations) {
