@@ -93,10 +93,13 @@ std::string DateFileName(int year, int month, int day, int hour, int minute) {
            std::to_string(hour) + '_' + std::to_string(minute) + ".txt";
 }
 
-TDataLog::TDataLog(const std::string& fileName) : fileName_(fileName) {
+TDataLog::TDataLog(const std::string& fileName, TOpen mode) : fileName_(fileName) {
     std::string reason;
     intptr_t handle = kNoHandle;
-    if (!detail::CreateExclusiveFile(fileName, handle, reason))
+    const bool opened = mode == TOpen::Create
+                            ? detail::CreateExclusiveFile(fileName, handle, reason)
+                            : detail::OpenExclusiveForAppend(fileName, handle, size_, reason);
+    if (!opened)
         throw EInOutError("Cannot create file \"" + fileName + "\". " + reason, 0);
     handle_ = handle;
 }
@@ -111,14 +114,20 @@ TDataLog::~TDataLog() {
 void TDataLog::Write(const std::string& bytes) {
     if (!IsOpen())
         throw EInOutError("File \"" + fileName_ + "\" is not open", 0);
+    if (torn_)
+        throw EInOutError("Cannot write to file \"" + fileName_ +
+                              "\". It ends in part of a line that could not be cut off",
+                          0);
     std::string reason;
     if (!detail::WriteWholeBlock(handle_, bytes.data(), bytes.size(), reason)) {
         // Part of the line may have reached the file before the disk filled up: a replay
         // would read that torn rest as a record with zeros. The file is cut back to the end
         // of the last whole line, so a line is there whole or not at all.
         std::string cutReason;
-        if (!detail::CutFileTo(handle_, size_, cutReason))
+        if (!detail::CutFileTo(handle_, size_, cutReason)) {
+            torn_ = true;
             reason += ". The file may end in part of a line: " + cutReason;
+        }
         throw EInOutError("Cannot write to file \"" + fileName_ + "\". " + reason, 0);
     }
     size_ += bytes.size();

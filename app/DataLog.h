@@ -30,9 +30,14 @@ std::string DateFileName(int year, int month, int day, int hour, int minute);
 // One owner (the main window); GUI thread only.
 class TDataLog {
 public:
-    // Creates the file. Throws orvi::EInOutError with the reason when it cannot be created or
+    // Create: the file is made new, an existing one emptied (a run, the flash dump).
+    // Append: lines go after what the file holds, a missing file is created (a log opened
+    // again after rotation: a file that was not moved away keeps its lines).
+    enum class TOpen { Create, Append };
+
+    // Opens the file. Throws orvi::EInOutError with the reason when it cannot be created or
     // another program holds it; the file is then left as it was.
-    explicit TDataLog(const std::string& fileName);
+    explicit TDataLog(const std::string& fileName, TOpen mode = TOpen::Create);
     // Closes the file if still open; errors are dropped here (call Close to see them).
     ~TDataLog();
     TDataLog(const TDataLog&) = delete;
@@ -41,6 +46,9 @@ public:
     // Writes all bytes (one line) at the end of the file, or none of them: when they cannot
     // all be written (a full disk), the file is cut back to where it ended before, so that it
     // never ends in part of a line, and orvi::EInOutError is thrown; the file stays open.
+    // Should the cut itself fail, the file may end in part of a line and the log takes no
+    // further lines (each Write then throws): a line written after the torn rest would join
+    // it and look like one record.
     void Write(const std::string& bytes);
     // Releases the file. Throws orvi::EInOutError when the system reports a failure; the file
     // is released in either case. Safe to call twice.
@@ -48,12 +56,15 @@ public:
 
     bool IsOpen() const { return handle_ != kNoHandle; }
     const std::string& FileName() const { return fileName_; }
+    // Bytes of the whole lines in the file.
+    uint64_t Size() const { return size_; }
 
 private:
     static constexpr intptr_t kNoHandle = -1;
     std::string fileName_;
     intptr_t handle_ = kNoHandle;
     uint64_t size_ = 0; // bytes of the lines written whole
+    bool torn_ = false; // a failed cut left part of a line at the end of the file
 };
 
 } // namespace orvi::app

@@ -12,6 +12,10 @@ namespace orvi::app::detail {
 // Opens `name` for writing, takes it exclusively, then empties it (in that order, so that a
 // file held by someone else is not emptied). Creates it when missing.
 bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string& reason);
+// Opens `name` for writing at its end, taken exclusively, creating it when missing; `size`
+// is what it holds already.
+bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t& size,
+                            std::string& reason);
 // Writes everything, retrying short writes.
 bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason);
 // Cuts a disk file back to `size` bytes and puts the write position there; a handle that is

@@ -37,6 +37,27 @@ bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string&
     return true;
 }
 
+bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t& size,
+                            std::string& reason) {
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return Fail(reason);
+    struct stat st {};
+    const bool ok =
+        flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && lseek(fd, 0, SEEK_END) >= 0;
+    if (!ok) {
+        if (errno == EWOULDBLOCK)
+            errno = EBUSY;
+        const int err = errno;
+        close(fd);
+        errno = err;
+        return Fail(reason);
+    }
+    size = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+    handle = fd;
+    return true;
+}
+
 bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason) {
     while (size > 0) {
         const ssize_t n = write(int(handle), data, size);

@@ -37,6 +37,23 @@ bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string&
     return true;
 }
 
+bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t& size,
+                            std::string& reason) {
+    HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return Fail(reason);
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(h, LARGE_INTEGER{}, &end, FILE_END)) {
+        Fail(reason);
+        CloseHandle(h);
+        return false;
+    }
+    size = uint64_t(end.QuadPart);
+    handle = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
 bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason) {
     HANDLE h = reinterpret_cast<HANDLE>(handle);
     while (size > 0) {

@@ -50,7 +50,7 @@ void TForm1::StartFlashButtonClick() {
         // A close of the window ends the download at the next record; the dump keeps the
         // lines written so far.
         while (FlashReading && !FClosing) {
-            switch (ReadFlashRecord()) {
+            switch (Device.ReadFlashRecord()) {
             case TFlashResult::Record:
                 WriteLogLine();
                 break;

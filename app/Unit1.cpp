@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -23,8 +24,9 @@
 namespace orvi::app {
 
 TForm1::TForm1(QWidget* parent)
-    : QWidget(parent), TickSource(&platform::TickCount),
-      DeviceMapReader(&platform::ReadSerialDeviceMap),
+    : QWidget(parent), CPort(std::make_unique<TOrvComPort>(this)),
+      Device(*CPort, {[] { QCoreApplication::processEvents(); }, [this] { return FClosing; }, {}}),
+      TickSource(&platform::TickCount), DeviceMapReader(&platform::ReadSerialDeviceMap),
       FEventAdapter(std::make_unique<QtEventAdapter>()) {
     InstallStandardErrorDisplay();
     CreateControls();

@@ -13,9 +13,10 @@
 //
 // The work is split over several files: Unit1.cpp (creation, handlers' wiring, closing),
 // Unit1Layout.cpp (controls and their places), Unit1Run.cpp (runs, display, data log),
-// SensorExchange.cpp (the device exchanges), Unit1Port.cpp (port search, opening, test),
-// Unit1Replay.cpp (replay) and FlashDownload.cpp.
+// Unit1Port.cpp (port search, opening, test), Unit1Replay.cpp (replay) and
+// FlashDownload.cpp; the device exchanges are TDeviceExchange's (DeviceExchange.h).
 #include "app/DataLog.h"
+#include "app/DeviceExchange.h"
 #include "app/LogReplay.h"
 #include "app/MeasurementRecord.h"
 #include "app/SensorProtocol.h"
@@ -81,6 +82,8 @@ public:
     QTimer* Timer1;     // polls of a run
     QTimer* file_timer; // replay
     std::unique_ptr<TOrvComPort> CPort;
+    // The device exchanges over CPort; its reply wait serves the window's events.
+    TDeviceExchange Device;
 
     // The eight channels in the order housing 1, sensor 1, ..., housing 4, sensor 4.
     std::array<TLabeledEdit*, 8> MaxEdits() const;
@@ -88,8 +91,11 @@ public:
     std::array<QLabel*, 8> ValueLabels() const;
 
     // ---- state ----
-    TMeasurementRecord Record;
-    TReply HousingReply{}, SensorReply{}, FlashReply{};
+    // The exchange's record and reply buffers, under the window's names.
+    TMeasurementRecord& Record = Device.Record;
+    TReply& HousingReply = Device.HousingReply;
+    TReply& SensorReply = Device.SensorReply;
+    TReply& FlashReply = Device.FlashReply;
     bool Running = false;
     bool StopRequested = false;
     bool PollBusy = false;
@@ -122,11 +128,6 @@ public:
     void file_timerTimer();
     void CPortPortOpen(TOrvCustomComPort& Sender);
     void CPortPortClose(TOrvCustomComPort& Sender);
-
-    // ---- protocol (exchanges over CPort) ----
-    bool WaitReply(TReply& buffer);
-    bool PollDevice();
-    TFlashResult ReadFlashRecord();
 
     // ---- runs, display, data log ----
     void StartRun();
@@ -180,7 +181,6 @@ private:
     void Handle(const std::function<void()>& handler);
     // A plain message for an expected outcome; dropped once the window is closing.
     void Say(const QString& text);
-    bool Exchange(const uint8_t* frame, uint16_t length, TReply& buffer);
     void CloseOutputFile();
     void ShutDownActivities();
 

@@ -217,7 +217,6 @@ void TForm1::CreateComponents() {
     file_timer->setInterval(kTimerMs);
     file_timer->setTimerType(Qt::PreciseTimer); // the replay keeps the recorded pace
 
-    CPort = std::make_unique<TOrvComPort>(this);
     CPort->SetName("CPort");
     CPort->BeginLoading();
     CPort->SetAutoOpen(false);

@@ -72,7 +72,8 @@ void TForm1::FindPortButtonClick() {
 void TForm1::TestClick() {
     Test->setEnabled(false);
     try {
-        if (PollDevice())
+        // The test shows any reading, the end-of-data mark too.
+        if (Device.PollDevice() != TPollResult::NoAnswer)
             ShowRecord();
         else
             Say(QStringLiteral("Error, pero not answer"));

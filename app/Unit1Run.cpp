@@ -95,12 +95,13 @@ void TForm1::Timer1Timer() {
         return;
     PollBusy = true;
     try {
-        if (!PollDevice()) {
+        const TPollResult poll = Device.PollDevice();
+        if (poll == TPollResult::NoAnswer) {
             StopRun();
             Say(QStringLiteral("Пирометры не отвечают!"));
             return;
         }
-        if (DataEnded(SensorReply)) {
+        if (poll == TPollResult::DataEnded) {
             StopRun();
             Say(QStringLiteral("Чтение закончено"));
             return;

@@ -4,7 +4,8 @@
 #   install-deps.sh --tests  that, and what the tests add on top: GoogleTest, the benchmark
 #                            library, clang for the fuzzers, mingw-w64 and Wine for the Windows
 #                            build, Xvfb for screenshots, the package checks (lintian, the
-#                            desktop entry, AppStream, man page and systemd unit checkers)
+#                            desktop entry, AppStream, man page and systemd unit checkers),
+#                            and the MQTT broker and clients of orvi_acquire's end-to-end test
 #                            (scripts/test.sh)
 set -euo pipefail
 
@@ -20,6 +21,7 @@ test_packages=(
     g++-mingw-w64-x86-64 wine64 wine
     dpkg-dev file lintian desktop-file-utils
     appstream systemd man-db groff-base procps
+    mosquitto mosquitto-clients
 )
 
 packages=("${run_packages[@]}")

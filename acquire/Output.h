@@ -1,0 +1,48 @@
+#pragma once
+// What orvi_acquire writes besides the data log: the JSON stream's lines, the date-made log
+// name, and the status line for a person at a terminal.
+#include "app/MeasurementRecord.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace orvi::acquire {
+
+// One JSON object and "\n": "tick", "time" (UTC, ISO 8601 with milliseconds) and every field
+// of the record under its key, numbers in the data log's text.
+std::string JsonLine(const app::TMeasurementRecord& record,
+                     std::chrono::system_clock::time_point when);
+
+// "2026-12-09T10:15:59.123Z".
+std::string UtcTimeStamp(std::chrono::system_clock::time_point when);
+
+// DIR/<year>_<month>_<day>_<hour>_<minute>.txt from the local time, as the console's
+// "Имя по дате" makes it; where that file exists, the first of _2, _3, ... before ".txt"
+// that does not, so an earlier log of the same minute is kept.
+std::string DatedLogPath(const std::string& dir, std::chrono::system_clock::time_point when);
+
+// The status line on a terminal: redrawn in place at most twice a second. Lines of warnings
+// go above it. Does nothing at all when `err` is no terminal.
+class TStatusLine {
+public:
+    explicit TStatusLine(std::FILE* err);
+    // Shows the counts once half a second has passed since the last drawing.
+    void Update(uint64_t polls, const app::TMeasurementRecord& record, uint64_t logBytes);
+    // One line of a warning or an error, on a line of its own.
+    void Say(const std::string& line);
+    // Leaves the last status on its line.
+    void Finish();
+
+private:
+    void Clear();
+
+    std::FILE* err_;
+    bool terminal_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point drawn_{};
+};
+
+} // namespace orvi::acquire

@@ -1,0 +1,13 @@
+#pragma once
+// The few C library calls orvi_acquire needs that differ by platform: whether a stream is a
+// terminal, and the broken-down UTC and local time. Terminal_posix.cpp, Terminal_win32.cpp.
+#include <cstdio>
+#include <ctime>
+
+namespace orvi::platform {
+
+bool IsTerminal(std::FILE* stream);
+void UtcTime(std::time_t seconds, std::tm& parts);
+void LocalTime(std::time_t seconds, std::tm& parts);
+
+} // namespace orvi::platform

@@ -1,0 +1,19 @@
+#include "acquire/Terminal.h"
+
+#include <io.h>
+
+namespace orvi::platform {
+
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+
+void UtcTime(std::time_t seconds, std::tm& parts) {
+    gmtime_s(&parts, &seconds);
+}
+
+void LocalTime(std::time_t seconds, std::tm& parts) {
+    localtime_s(&parts, &seconds);
+}
+
+} // namespace orvi::platform
