@@ -8,6 +8,8 @@ bool IsTerminal(std::FILE* stream) {
     return isatty(fileno(stream)) == 1;
 }
 
+void WriteLineEndsAsTheyAre(std::FILE*) {}
+
 void UtcTime(std::time_t seconds, std::tm& parts) {
     gmtime_r(&seconds, &parts);
 }

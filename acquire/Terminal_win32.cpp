@@ -1,11 +1,17 @@
 #include "acquire/Terminal.h"
 
+#include <fcntl.h>
 #include <io.h>
 
 namespace orvi::platform {
 
 bool IsTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
+}
+
+void WriteLineEndsAsTheyAre(std::FILE* stream) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
 }
 
 void UtcTime(std::time_t seconds, std::tm& parts) {

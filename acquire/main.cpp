@@ -1,6 +1,7 @@
 // orvi_acquire: the console's acquisition run without a window, for scripts and services.
 // See --help.
 #include "acquire/Acquisition.h"
+#include "acquire/Terminal.h"
 
 #include <cstdio>
 #include <exception>
@@ -9,6 +10,7 @@
 
 int main(int argc, char** argv) {
     using namespace orvi::acquire;
+    orvi::platform::WriteLineEndsAsTheyAre(stdout);
     const TParsedCommandLine line =
         ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (line.Options.Help) {

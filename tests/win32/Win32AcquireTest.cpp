@@ -80,6 +80,8 @@ TEST(Win32Acquire, RunsAgainstTheSimulator) {
     const std::string json = FileBytes(out);
     EXPECT_EQ(Count(json, "{\"tick\":"), 3u) << json;
     EXPECT_EQ(Count(json, "\"zero_count\":"), 3u) << json;
+    EXPECT_EQ(Count(json, "\n"), 3u) << json;
+    EXPECT_EQ(Count(json, "\r"), 0u) << "a JSON line ends in LF alone, as on Linux";
 
     EXPECT_EQ(RunAcquire("--port COM" + std::to_string(PeerPort("ORVI_WINE_MISSING_PORT")), out),
               3);
