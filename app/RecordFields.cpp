@@ -6,54 +6,41 @@ namespace orvi::app {
 
 namespace {
 
-template <size_t Channel> double GetHousing(const TMeasurementRecord& r) {
-    return r.Housing[Channel];
+// A housing or sensor temperature: Channels is TMeasurementRecord::Housing or ::Sensor.
+template <auto Channels, size_t Channel> double GetChannel(const TMeasurementRecord& r) {
+    return (r.*Channels)[Channel];
 }
-template <size_t Channel> void SetHousing(TMeasurementRecord& r, double v) {
-    r.Housing[Channel] = v;
-}
-template <size_t Channel> double GetSensor(const TMeasurementRecord& r) {
-    return r.Sensor[Channel];
-}
-template <size_t Channel> void SetSensor(TMeasurementRecord& r, double v) {
-    r.Sensor[Channel] = v;
+template <auto Channels, size_t Channel> void SetChannel(TMeasurementRecord& r, double v) {
+    (r.*Channels)[Channel] = v;
 }
 
-template <size_t Channel>
-constexpr TRecordField HousingField(std::string_view key, std::string_view caption) {
+// Channel 0..3 of the housing or of the sensor temperatures.
+template <TFieldGroup Group, size_t Channel>
+constexpr TRecordField ChannelField(std::string_view key, std::string_view caption) {
+    constexpr auto channels =
+        Group == TFieldGroup::Housing ? &TMeasurementRecord::Housing : &TMeasurementRecord::Sensor;
     return {key,
             caption,
             "°C",
             TFieldType::Real,
-            TFieldGroup::Housing,
+            Group,
             int(Channel) + 1,
-            GetHousing<Channel>,
-            SetHousing<Channel>};
-}
-template <size_t Channel>
-constexpr TRecordField SensorField(std::string_view key, std::string_view caption) {
-    return {key,
-            caption,
-            "°C",
-            TFieldType::Real,
-            TFieldGroup::Sensor,
-            int(Channel) + 1,
-            GetSensor<Channel>,
-            SetSensor<Channel>};
+            GetChannel<channels, Channel>,
+            SetChannel<channels, Channel>};
 }
 
 constexpr std::array<TRecordField, kRecordFieldCount> kFields = {{
     {"tick", "Время", "ms", TFieldType::Integer, TFieldGroup::Time, 0,
      [](const TMeasurementRecord& r) { return double(r.Tick); },
      [](TMeasurementRecord& r, double v) { r.Tick = int32_t(v); }},
-    HousingField<0>("housing1", "Корпус 1"),
-    SensorField<0>("sensor1", "Темп 1"),
-    HousingField<1>("housing2", "Корпус 2"),
-    SensorField<1>("sensor2", "Темп 2"),
-    HousingField<2>("housing3", "Корпус 3"),
-    SensorField<2>("sensor3", "Темп 3"),
-    HousingField<3>("housing4", "Корпус 4"),
-    SensorField<3>("sensor4", "Темп 4"),
+    ChannelField<TFieldGroup::Housing, 0>("housing1", "Корпус 1"),
+    ChannelField<TFieldGroup::Sensor, 0>("sensor1", "Темп 1"),
+    ChannelField<TFieldGroup::Housing, 1>("housing2", "Корпус 2"),
+    ChannelField<TFieldGroup::Sensor, 1>("sensor2", "Темп 2"),
+    ChannelField<TFieldGroup::Housing, 2>("housing3", "Корпус 3"),
+    ChannelField<TFieldGroup::Sensor, 2>("sensor3", "Темп 3"),
+    ChannelField<TFieldGroup::Housing, 3>("housing4", "Корпус 4"),
+    ChannelField<TFieldGroup::Sensor, 3>("sensor4", "Темп 4"),
     {"roll", "Крен", "°", TFieldType::Real, TFieldGroup::Attitude, 0,
      [](const TMeasurementRecord& r) { return r.Roll; },
      [](TMeasurementRecord& r, double v) { r.Roll = v; }},
