@@ -10,6 +10,7 @@
 #include "serial/dispatch/DispatcherRegistry.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 
@@ -339,8 +340,15 @@ void TOrvBaseDispatcher::PurgeInputForClose() {
     // A fill holds the fill order across its device read: one the driver never ends would
     // hold the close here for good. After the device close's own limit the purge is left
     // out (the ring goes with the dispatcher) and the close goes on to give up on it.
-    std::unique_lock order(inRing_.FillOrder(), std::defer_lock);
-    if (order.try_lock_for(platform::CallGate::kShutLimit))
+    // Tried at a slow pace rather than with a timed lock, which not every thread checker
+    // follows; a close is no hurry.
+    const auto giveUp = std::chrono::steady_clock::now() + platform::CallGate::kShutLimit;
+    std::unique_lock order(inRing_.FillOrder(), std::try_to_lock);
+    while (!order.owns_lock() && std::chrono::steady_clock::now() < giveUp) {
+        platform::SleepMs(1);
+        (void)order.try_lock();
+    }
+    if (order.owns_lock())
         PurgeInputInOrder();
 }
 

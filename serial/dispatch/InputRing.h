@@ -49,8 +49,7 @@ public:
     bool Allocated() const { return data_ != nullptr; }
 
     // ---- the fill (dispatcher worker) ----
-    // Timed, so that a close can give up on a fill whose device read never ends.
-    std::timed_mutex& FillOrder() { return fillOrder_; }
+    std::mutex& FillOrder() { return fillOrder_; }
     // Free room from the head on: `first` bytes at `at`, then `second` from index 0.
     struct Space {
         uint8_t* at = nullptr;
@@ -118,7 +117,7 @@ private:
     bool Window(uint32_t& skip, uint32_t& avail) const;
 
     std::function<void()> roomForBacklog_;
-    std::timed_mutex fillOrder_;
+    std::mutex fillOrder_;
     std::unique_ptr<uint8_t[]> data_;
     uint64_t filled_ = 0, scanned_ = 0, taken_ = 0;
     std::atomic<uint32_t> visibleHint_{0};
