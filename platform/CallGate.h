@@ -7,6 +7,7 @@
 // of open_, which calls in progress may read without it to notice a close.
 #include "platform/SystemError.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -49,17 +50,29 @@ public:
     // false returns.
     bool IsOpen() const { return open_.load(); }
 
-    // Refuses new calls and returns once every call in progress has left. `wake` makes the
+    // How long Shut waits for the calls in progress to leave before it gives up: a driver
+    // that never completes a cancel would otherwise hold the close for good.
+    static constexpr std::chrono::milliseconds kShutLimit{3000};
+
+    // Refuses new calls and waits for every call in progress to leave. `wake` makes the
     // calls in progress return; it runs at once and, while calls remain, again every
     // `repeat`, because a call that entered just before the gate shut may start its wait
-    // after the first wake.
-    template <class Wake> void Shut(Wake wake, std::chrono::milliseconds repeat) {
+    // after the first wake. True once no call remains; false when calls remain after
+    // `limit`: they still use what the gate guards, which must then be left to them.
+    template <class Wake>
+    bool Shut(Wake wake, std::chrono::milliseconds repeat,
+              std::chrono::milliseconds limit = kShutLimit) {
+        const auto giveUp = std::chrono::steady_clock::now() + limit;
         std::unique_lock<std::mutex> lock(lock_);
         open_ = false;
         while (users_ > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= giveUp)
+                return false;
             wake();
-            idle_.wait_for(lock, repeat);
+            idle_.wait_until(lock, std::min(now + repeat, giveUp));
         }
+        return true;
     }
 
 private:

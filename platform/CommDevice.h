@@ -7,8 +7,9 @@
 // dispatcher's workers call Read, Write, WaitEvent and the status calls concurrently;
 // SetEventMask(0) and an abort Event are the ways to end a blocked WaitEvent or Write
 // from another thread. Close may overlap any of them: it ends a Write or WaitEvent in
-// progress (they fail), waits for every call in progress to leave before the device goes,
-// and calls that start after it began fail with InvalidHandle.
+// progress (they fail), waits (for a bounded time) for every call in progress to leave
+// before the device goes, and calls that start after it began fail with InvalidHandle.
+// The device may be destroyed only once no call is in progress.
 //
 // Results here are the platform's (true/false or a count, LastError a system error). The
 // dispatcher's device operations built on them (serial/dispatch/BaseDispatcher.h) follow
@@ -149,7 +150,10 @@ public:
     // another program. Read time-outs are set so that Read never waits.
     uint32_t Open(const std::string& name);
     bool IsOpen() const;
-    // 0, or the system error of the close.
+    // 0, or the system error of the close. TimedOut when a call in progress did not leave
+    // within CallGate::kShutLimit (a driver that never ends a cancelled request): the
+    // handles are then left open for that call, the device stays open (refusing new
+    // calls), and a later Close closes it once the call has left.
     uint32_t Close();
 
     // Reads at most `count` bytes that are already waiting; never waits for more.

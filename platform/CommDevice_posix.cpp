@@ -285,13 +285,18 @@ uint32_t CommDevice::Close() {
     const int fd = d.Fd();
     if (fd < 0)
         return syserr::InvalidHandle;
-    d.gate.Shut(
+    const bool left = d.gate.Shut(
         [&d] {
             d.maskChanged.Set();
             d.writeAborted.Set();
             d.closing.Set();
         },
         std::chrono::milliseconds(kCloseWakeRepeatMs));
+    // A call still inside polls or reads this descriptor: closed now, it could be given to
+    // another open under that call. It is left open on purpose (the port stays held) and
+    // a later Close, the destructor's, closes it once the call has left.
+    if (!left)
+        return Fail(syserr::TimedOut);
     // Without TIOCNXCL a pty could not be opened again.
     (void)ioctl(fd, TIOCNXCL);
     const int r = close(fd);

@@ -263,12 +263,20 @@ uint32_t CommDevice::Close() {
         SetLastError(ERROR_INVALID_HANDLE);
         return ERROR_INVALID_HANDLE;
     }
-    d.gate.Shut(
+    const bool left = d.gate.Shut(
         [&d] {
             SetCommMask(d.device, 0);
             CancelIoEx(d.device, nullptr);
         },
         std::chrono::milliseconds(kCancelRepeatMs));
+    // A call whose cancel the driver never completed still waits on the device and its
+    // event, and the driver may still write to its OVERLAPPED record: closed now, either
+    // handle could be reused under it. Both are left open on purpose (the port stays
+    // held) and a later Close, the destructor's, closes them once the call has left.
+    if (!left) {
+        SetLastError(syserr::TimedOut);
+        return syserr::TimedOut;
+    }
     d.CloseEvents();
     HANDLE device = d.device;
     d.device = nullptr;

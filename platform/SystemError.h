@@ -18,6 +18,10 @@ constexpr uint32_t NotEnoughMemory = 8;
 constexpr uint32_t GenFailure = 31;
 constexpr uint32_t NotSupported = 50;
 constexpr uint32_t InvalidParameter = 87;
+// Windows' ERROR_SEM_TIMEOUT, what its serial drivers answer a request that timed out; the
+// device layer reports with it a close that gave up waiting for a call the driver never
+// ended.
+constexpr uint32_t TimedOut = 121;
 constexpr uint32_t DiskFull = 112;
 constexpr uint32_t OperationAborted = 995;
 constexpr uint32_t IoIncomplete = 996;

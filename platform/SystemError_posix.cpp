@@ -26,6 +26,7 @@ const std::map<uint32_t, const char*>& Texts() {
         {50, "The request is not supported.\r\n"},
         {87, "The parameter is incorrect.\r\n"},
         {112, "There is not enough space on the disk.\r\n"},
+        {121, "The semaphore timeout period has expired.\r\n"},
         {995, "The I/O operation has been aborted because of either a thread exit or an "
               "application request.\r\n"},
         {996, "Overlapped I/O event is not in a signaled state.\r\n"},

@@ -74,7 +74,7 @@ TOrvCustomComPort::~TOrvCustomComPort() {
     // A close still in progress completes here: the dispatcher's destruction waits for
     // its workers.
     SetupEventWindow(false);
-    dispatcher_.reset();
+    TOrvBaseDispatcher::Dispose(std::move(dispatcher_));
     TOrvTriggers::FreeTriggerSnapshot(savedTriggers_);
 }
 

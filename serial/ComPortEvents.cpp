@@ -151,7 +151,9 @@ void TOrvCustomComPort::HandleStatusKind(uint16_t statusHandle) {
 void TOrvCustomComPort::CompleteDeferredClose(TOrvBaseDispatcher& dispatcher, intptr_t lParam) {
     if (portState_ != cpsShuttingDown || dispatcher_.get() != &dispatcher)
         return;
-    if (dispatcher.WorkersActive()) {
+    // Workers that the close let go of are not waited for: Dispose keeps the dispatcher
+    // until they end.
+    if (dispatcher.WorkersActive() && !dispatcher.WorkersLetGo()) {
         platform::PostMessageTo(EventWindow(), MsgPortClosing, 0, lParam);
         return;
     }

@@ -225,7 +225,7 @@ void TOrvCustomComPort::RollBackOpen() {
     open_ = false;
     portState_ = cpsClosed;
     SetupEventWindow(false);
-    dispatcher_.reset();
+    TOrvBaseDispatcher::Dispose(std::move(dispatcher_));
 }
 
 // ---- the close sequence ----
@@ -239,7 +239,8 @@ void TOrvCustomComPort::StopPort() {
     NotifyPortClosing();
     dispatcher_->Triggers().SaveTriggers(savedTriggers_);
     restoreTriggersOnOpen_ = true;
-    dispatcher_->ClosePort();
+    // A close that failed is raised once the close has completed: the port is closed.
+    const int32_t closed = dispatcher_->ClosePort();
     if (dispatcher_->InDispatch() && InsideHandler()) {
         // Called from a handler: the dispatcher worker waits for that handler to return
         // before it can end, so the event window completes the close later. A close asked
@@ -262,11 +263,12 @@ void TOrvCustomComPort::StopPort() {
         openPending_ = false;
         StartPort();
     }
+    (void)Report(closed);
 }
 
 void TOrvCustomComPort::FinishClose() {
     SetupEventWindow(false);
-    dispatcher_.reset();
+    TOrvBaseDispatcher::Dispose(std::move(dispatcher_));
     portState_ = cpsClosed;
     open_ = false;
 }

@@ -15,17 +15,16 @@ constexpr int32_t kKeepBaud = 0, kKeepParity = 5, kKeepDataBits = 9, kKeepStopBi
 bool IsPortAvailable(int n) {
     if (n <= 0)
         return false;
-    const std::unique_ptr<TOrvBaseDispatcher> dispatcher = CreatePlatformDispatcher(nullptr);
+    std::unique_ptr<TOrvBaseDispatcher> dispatcher = CreatePlatformDispatcher(nullptr);
     const int32_t result = dispatcher->OpenPort(platform::ComDeviceName(n), kKeepBaud, kKeepParity,
                                                 kKeepDataBits, kKeepStopBits, kProbeQueueSize,
                                                 kProbeQueueSize, openopt::DtrOn | openopt::RtsOn);
-    if (result >= 0) {
-        dispatcher->ClosePort();
-        return true;
-    }
+    if (result >= 0)
+        (void)dispatcher->ClosePort(); // the port exists whatever its close says
+    TOrvBaseDispatcher::Dispose(std::move(dispatcher));
     // The open's own result rather than the thread's last error: the clean-up after a
     // failed open may have replaced that.
-    return result == ecAccessDenied;
+    return result >= 0 || result == ecAccessDenied;
 }
 
 } // namespace orvi

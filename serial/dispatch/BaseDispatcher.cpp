@@ -1,5 +1,6 @@
 #include "serial/dispatch/BaseDispatcher.h"
 
+#include "platform/CallGate.h"
 #include "platform/Clock.h"
 #include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
@@ -9,7 +10,9 @@
 #include "serial/dispatch/DispatcherRegistry.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <iterator>
 
 namespace orvi {
 
@@ -132,11 +135,12 @@ void TOrvBaseDispatcher::InitialiseLines(uint32_t options) {
     CurrentBaud_ = 115200;
 }
 
-void TOrvBaseDispatcher::ClosePort() {
+int32_t TOrvBaseDispatcher::ClosePort() {
+    int32_t result = ecOK;
     if (deviceOpen_) {
         PurgeOutput();
-        PurgeInput();
-        DeviceClose();
+        PurgeInputForClose();
+        result = DeviceClose();
         deviceOpen_ = false;
     }
     // One step under MainLock, under which a dispatch also ends: either the dispatch
@@ -150,6 +154,40 @@ void TOrvBaseDispatcher::ClosePort() {
     }
     if (!deferred)
         ReleasePort();
+    return result;
+}
+
+namespace {
+
+// Dispatchers that let go of workers still running, until those have ended. Left at
+// exit (never destroyed): a worker may still be inside one then.
+struct KeptDispatchers {
+    std::mutex lock;
+    std::vector<std::unique_ptr<TOrvBaseDispatcher>> list; // guarded by lock
+};
+
+KeptDispatchers& Kept() {
+    static auto* kept = new KeptDispatchers;
+    return *kept;
+}
+
+} // namespace
+
+void TOrvBaseDispatcher::Dispose(std::unique_ptr<TOrvBaseDispatcher> dispatcher) {
+    std::vector<std::unique_ptr<TOrvBaseDispatcher>> ended;
+    {
+        KeptDispatchers& kept = Kept();
+        std::lock_guard lock(kept.lock);
+        const auto running = [](const auto& d) { return d->WorkerCount() != 0; };
+        const auto first = std::partition(kept.list.begin(), kept.list.end(), running);
+        std::move(first, kept.list.end(), std::back_inserter(ended));
+        kept.list.erase(first, kept.list.end());
+        if (dispatcher && dispatcher->WorkersLetGo() && running(dispatcher))
+            kept.list.push_back(std::move(dispatcher));
+    }
+    // Destroyed outside the lock: a destructor serves window messages while it joins.
+    ended.clear();
+    dispatcher.reset();
 }
 
 void TOrvBaseDispatcher::ReleasePort() {
@@ -295,6 +333,26 @@ uint32_t TOrvBaseDispatcher::InputCount() {
 
 int32_t TOrvBaseDispatcher::PurgeInput() {
     std::lock_guard order(inRing_.FillOrder());
+    return PurgeInputInOrder();
+}
+
+void TOrvBaseDispatcher::PurgeInputForClose() {
+    // A fill holds the fill order across its device read: one the driver never ends would
+    // hold the close here for good. After the device close's own limit the purge is left
+    // out (the ring goes with the dispatcher) and the close goes on to give up on it.
+    // Tried at a slow pace rather than with a timed lock, which not every thread checker
+    // follows; a close is no hurry.
+    const auto giveUp = std::chrono::steady_clock::now() + platform::CallGate::kShutLimit;
+    std::unique_lock order(inRing_.FillOrder(), std::try_to_lock);
+    while (!order.owns_lock() && std::chrono::steady_clock::now() < giveUp) {
+        platform::SleepMs(1);
+        (void)order.try_lock();
+    }
+    if (order.owns_lock())
+        PurgeInputInOrder();
+}
+
+int32_t TOrvBaseDispatcher::PurgeInputInOrder() {
     std::lock_guard lock(InLock);
     const int32_t result = DevicePurge(pwInput);
     inRing_.Purge();

@@ -93,7 +93,12 @@ public:
     // ---- life cycle and data path ----
     int32_t OpenPort(const std::string& name, int32_t baud, int32_t parity, int32_t dataBits,
                      int32_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t options);
-    void ClosePort();
+    // 0, or the negative code of the device's close (a negated system error). When a
+    // worker's device call did not leave within the close's limit (a driver that never
+    // ends a cancelled request) the close gives up on it: the result is the negated
+    // platform::syserr::TimedOut, the device keeps its handles for that call, and the
+    // dispatcher lets go of its workers (WorkersLetGo) instead of waiting for them.
+    int32_t ClosePort();
     // Adds the device's new line errors to LineErrors and returns the status.
     platform::CommStatus RefreshCommStatus();
     // Bytes the calling thread may take now: those the dispatcher worker has filled
@@ -164,7 +169,16 @@ public:
     }
     bool IsOpen() const { return deviceOpen_.load(); }
 
+    // Destroys `dispatcher`; one that let go of workers still running is kept instead, for
+    // they still use its memory, and destroyed by a later call once they have all ended
+    // (kept ones are never destroyed while a worker runs; at exit they are left). The
+    // owner removes its window first (Triggers), so that a late worker reaches no one.
+    // Owning thread only.
+    static void Dispose(std::unique_ptr<TOrvBaseDispatcher> dispatcher);
+
     // ---- worker state (for the component's deferred close) ----
+    // True once a close gave up on a worker's device call (see ClosePort).
+    bool WorkersLetGo() const { return workersLetGo_.load(); }
     int32_t WorkerCount() const { return workerCount_.load(); }
     bool WorkersActive() const { return workersActive_.load(); }
     bool ClosePending() const { return closePending_.load(); }
@@ -180,10 +194,11 @@ public:
     void CheckStatusAndTimers();
 
 protected:
-    // Closes the port and waits for every worker to end. Every concrete dispatcher
-    // class calls it first in its destructor: the workers call virtual operations, so
-    // they must have ended before any part of the object is destroyed. Calling it
-    // again does nothing.
+    // Closes the port and waits for every worker to end (without a limit: a dispatcher
+    // that let go of its workers is destroyed through Dispose, once they have ended).
+    // Every concrete dispatcher class calls it first in its destructor: the workers call
+    // virtual operations, so they must have ended before any part of the object is
+    // destroyed. Calling it again does nothing.
     void Shutdown();
 
     // ---- device operations, implemented by the device layer ----
@@ -229,6 +244,10 @@ protected:
     // them; the dispatcher worker only, without InLock (the free space is its own).
     uint32_t ReadIntoRing(uint8_t* at, uint32_t count);
     int32_t TakeBytes(uint8_t* data, uint32_t len, bool block);
+    // PurgeInput's work, the fill order held by the caller.
+    int32_t PurgeInputInOrder();
+    // ClosePort's input purge, left out when a fill's device read does not end.
+    void PurgeInputForClose();
     // Asks the dispatcher worker for a pass now: room was made for bytes that the
     // driver still holds.
     virtual void RequestInputFill() {}
@@ -320,6 +339,10 @@ protected:
     std::atomic<bool> inDispatch_{false};
     std::atomic<bool> ReleaseOnExit{false};
     std::atomic<bool> workersActive_{false};
+    // Set by the device layer's close when it gave up on a call still in progress: from
+    // then on nothing waits for the workers, and the owner disposes of the dispatcher
+    // with Dispose, which keeps it alive until they have ended.
+    std::atomic<bool> workersLetGo_{false};
     std::atomic<int32_t> workerCount_{0};
     std::atomic<uint32_t> EventWord{0};
 

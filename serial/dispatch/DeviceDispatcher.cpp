@@ -225,7 +225,11 @@ int32_t TOrvDeviceDispatcher::DeviceClose() {
         ComEventDone.Set();
         WorkerAck.Reset();
     }
-    return device_.Close() ? -1 : 0;
+    const uint32_t error = device_.Close();
+    // A worker's call did not leave the device: that worker is not waited for again.
+    if (error == syserr::TimedOut)
+        workersLetGo_ = true;
+    return error ? -int32_t(error) : 0;
 }
 
 int32_t TOrvDeviceDispatcher::DeviceEscape(uint32_t func) {
@@ -384,7 +388,9 @@ void TOrvDeviceDispatcher::StopThread(TOrvDispatcherThread* worker,
     if (!worker || worker->IsCurrentThread() || !worker->Running())
         return;
     wake();
-    PumpUntil([worker] { return !worker->Running(); }, timeoutMs);
+    // After a close that gave up on a call the workers are woken only: one of them may
+    // never return, and the others end by themselves.
+    PumpUntil([worker] { return !worker->Running(); }, workersLetGo_ ? 0 : timeoutMs);
 }
 
 void TOrvDeviceDispatcher::ApplyWorkerPriorities() {

@@ -19,7 +19,10 @@
 //
 // Threads: the owning thread creates, opens, closes and destroys the dispatcher. The
 // worker threads live from StartWorkers until they end by themselves (after a stop or
-// a deferred close); the destructor waits for all of them and joins them.
+// a deferred close); the destructor waits for all of them and joins them. A worker uses
+// the dispatcher (its device, rings, events and locks) until it ends, so a dispatcher
+// whose close let go of a worker stuck in a device call (WorkersLetGo) is destroyed
+// through TOrvBaseDispatcher::Dispose, which keeps it until that worker has ended.
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
 #include "serial/dispatch/BaseDispatcher.h"

@@ -1,4 +1,5 @@
 #include "platform/CommDevice.h"
+#include "platform/CallGate.h"
 #include "platform/Clock.h"
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
@@ -389,6 +390,34 @@ TEST_F(CommDeviceOnPty, CloseWaitsForReadsAndQueriesOnOtherThreads) {
     stop = true;
     user.join();
     ASSERT_EQ(device.Open(pty.DeviceName()), syserr::Success);
+}
+
+// A call that entered the gate and ignores every wake (a driver that never ends a
+// cancelled request): the shut gives up after its limit and says so, still refuses new
+// calls, and a later shut succeeds once the call has left.
+TEST(CallGateShut, GivesUpOnACallThatNeverLeavesAndSaysSo) {
+    CallGate gate;
+    gate.Open();
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    std::thread stuck([&] {
+        const CallGate::Call call(gate);
+        entered = call.Entered();
+        while (!release)
+            SleepMs(1);
+    });
+    ASSERT_TRUE(Eventually([&] { return entered.load(); }));
+    std::atomic<int> wakes{0};
+    const auto wake = [&] { ++wakes; };
+    using std::chrono::milliseconds;
+    const bool left = gate.Shut(wake, milliseconds(5), milliseconds(100));
+    const bool lateEntered = CallGate::Call(gate).Entered();
+    release = true;
+    stuck.join();
+    EXPECT_FALSE(left);
+    EXPECT_GT(wakes.load(), 0);
+    EXPECT_FALSE(lateEntered);
+    EXPECT_TRUE(gate.Shut(wake, milliseconds(5), milliseconds(100)));
 }
 
 struct UnplugCase {

@@ -436,6 +436,8 @@ TEST(ErrorCodeToException, FileErrorsRaiseInOutErrorWithTheMagnitude) {
     EXPECT_EQ(parameter.Message(), "The parameter is incorrect. ");
 
     EXPECT_EQ(Raised<EInOutError>(-162).Message(), "General failure");
+    // A close that gave up on a device call the driver never ended.
+    EXPECT_EQ(Raised<EInOutError>(-121).Message(), "The semaphore timeout period has expired. ");
     // In the range but known to neither table nor system: empty message, still raised.
     EInOutError unknown = Raised<EInOutError>(-140);
     EXPECT_EQ(unknown.ErrorCode(), 140);
