@@ -1,6 +1,7 @@
 // The com port component: opening and closing (Open, ComNumber, the open and close
 // sequences), loading, the port prompt and Assign.
 #include "platform/PortNames.h"
+#include "platform/SystemError.h"
 #include "serial/ApplicationException.h"
 #include "serial/ComPort.h"
 #include "serial/CreateDispatcher.h"
@@ -239,7 +240,9 @@ void TOrvCustomComPort::StopPort() {
     NotifyPortClosing();
     dispatcher_->Triggers().SaveTriggers(savedTriggers_);
     restoreTriggersOnOpen_ = true;
-    // A close that failed is raised once the close has completed: the port is closed.
+    // A close that gave up on a device call that never left is raised once the close has
+    // completed. Other close failures stay unreported, as they always were: the port is
+    // closed all the same and nothing more can be done about it.
     const int32_t closed = dispatcher_->ClosePort();
     if (dispatcher_->InDispatch() && InsideHandler()) {
         // Called from a handler: the dispatcher worker waits for that handler to return
@@ -263,7 +266,8 @@ void TOrvCustomComPort::StopPort() {
         openPending_ = false;
         StartPort();
     }
-    (void)Report(closed);
+    if (closed == -int32_t(platform::syserr::TimedOut))
+        (void)Report(closed);
 }
 
 void TOrvCustomComPort::FinishClose() {
