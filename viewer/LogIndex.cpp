@@ -52,6 +52,18 @@ size_t TLogIndex::FirstBlockEndingAtOrAfter(double ms) const {
     return low;
 }
 
+size_t TLogIndex::FirstBlockStartingAtOrAfter(double ms) const {
+    size_t low = 0, high = BlockCount();
+    while (low < high) {
+        const size_t mid = (low + high) / 2;
+        if (double(Block(mid).FirstMs) < ms)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
 bool TLogIndex::ForEachInBlock(const TByteReader& read, const TBlock& block, std::string& buffer,
                                const std::function<bool(const TSample&)>& visit) const {
     buffer.resize(block.End - block.Offset);
@@ -91,45 +103,58 @@ std::vector<TColumn> TLogIndex::Columns(const TByteReader& read, double fromMs, 
         Reset(column.Min, column.Max);
     if (columns.empty() || !(msPerColumn > 0))
         return columns;
-    const auto columnOf = [&](int64_t ms) {
-        return int64_t(std::floor((double(ms) - fromMs) / msPerColumn));
-    };
+    const TColumnGrid grid{fromMs, msPerColumn, count};
     const double toMs = fromMs + msPerColumn * count;
-    std::vector<size_t> straddling;
+    const bool coarse = FirstBlockStartingAtOrAfter(toMs) - FirstBlockStartingAtOrAfter(fromMs) >=
+                        size_t(kCoarseBlocksPerColumn) * columns.size();
+    std::vector<size_t> toRead;
     for (size_t i = FirstBlockEndingAtOrAfter(fromMs); i < BlockCount(); ++i) {
         const TBlock& block = Block(i);
         if (double(block.FirstMs) >= toMs)
             break;
-        const int64_t first = columnOf(block.FirstMs);
-        if (first == columnOf(block.LastMs) && first >= 0 && first < count)
-            Merge(columns[size_t(first)], block);
-        else
-            straddling.push_back(i);
-    }
-    std::string buffer;
-    for (const size_t i : straddling) {
-        const TBlock& block = Block(i);
-        const int64_t first = columnOf(block.FirstMs), last = columnOf(block.LastMs);
-        if (last == first + 1 && first >= 0 && last < count &&
-            !CouldChange(block, columns[size_t(first)], columns[size_t(last)])) {
-            columns[size_t(first)].HasData = columns[size_t(last)].HasData = true;
-            continue;
+        const int64_t first = grid.Of(block.FirstMs), last = grid.Of(block.LastMs);
+        if (first == last || (coarse && last == first + 1)) {
+            if (grid.Inside(first))
+                Merge(columns[size_t(first)], block);
+        } else if (!SpreadWithoutReading(block, grid, columns)) {
+            toRead.push_back(i);
         }
-        ForEachInBlock(read, block, buffer, [&](const TSample& sample) {
-            const int64_t c = columnOf(sample.Ms);
-            if (c >= 0 && c < count) {
-                Widen(columns[size_t(c)].Min, columns[size_t(c)].Max, sample.Record);
-                columns[size_t(c)].HasData = true;
-            }
-            return c < count;
-        });
     }
+    ReadRecords(read, grid, toRead, columns);
     for (const int64_t ms : breaks_) {
-        const int64_t c = columnOf(ms);
-        if (c >= 0 && c < count)
+        const int64_t c = grid.Of(ms);
+        if (grid.Inside(c))
             columns[size_t(c)].NewSegment = true;
     }
     return columns;
+}
+
+// A block across one column boundary that could lower no minimum and raise no maximum of
+// either column only marks both as holding data.
+bool TLogIndex::SpreadWithoutReading(const TBlock& block, const TColumnGrid& grid,
+                                     std::vector<TColumn>& columns) {
+    const int64_t first = grid.Of(block.FirstMs), last = grid.Of(block.LastMs);
+    if (last != first + 1 || !grid.Inside(first) || !grid.Inside(last) ||
+        CouldChange(block, columns[size_t(first)], columns[size_t(last)]))
+        return false;
+    columns[size_t(first)].HasData = columns[size_t(last)].HasData = true;
+    return true;
+}
+
+void TLogIndex::ReadRecords(const TByteReader& read, const TColumnGrid& grid,
+                            const std::vector<size_t>& blocks,
+                            std::vector<TColumn>& columns) const {
+    std::string buffer;
+    for (const size_t i : blocks) {
+        ForEachInBlock(read, Block(i), buffer, [&](const TSample& sample) {
+            const int64_t c = grid.Of(sample.Ms);
+            if (grid.Inside(c)) {
+                Widen(columns[size_t(c)].Min, columns[size_t(c)].Max, sample.Record);
+                columns[size_t(c)].HasData = true;
+            }
+            return c < grid.Count;
+        });
+    }
 }
 
 bool TLogIndex::ForEach(const TByteReader& read, int64_t fromMs, int64_t toMs,

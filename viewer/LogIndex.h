@@ -2,14 +2,27 @@
 // The level-of-detail index of a data log: for every block of kBlockRecords records the
 // offset of its first line, its first and last time and the minimum and maximum of each
 // channel. That is about four bytes per record, whatever the zoom: a chart column covering
-// whole blocks takes their minima and maxima, a block that straddles columns (or a view
-// deep enough to draw single samples) is read again from the file.
+// whole blocks takes their minima and maxima; a view deep enough to draw single samples
+// reads them again from the file.
+//
+// What a pixel column holds (TLogIndex::Columns). Blocks are the runs of kBlockRecords
+// consecutive records from the first one (the last run may be shorter).
+//  - Exact, when fewer than kCoarseBlocksPerColumn blocks per column start in the view:
+//    each column holds the minimum and maximum of the records whose time falls into it
+//    (a block that straddles a column boundary is read again from the file).
+//  - Coarse, when at least kCoarseBlocksPerColumn blocks per column start in the view: a
+//    block whose last record lies in the column of its first one or in the next belongs
+//    wholly to the column of its first record, so a spike is drawn at most one block's
+//    time (a fraction of a column) before its place; a block reaching further (a jump in
+//    time inside it) is read, its records in their own columns. Nothing is read from the
+//    file unless the log jumps in time.
 //
 // TIndexBuilder parses the file's bytes into blocks; TLogIndex is what it publishes and
 // what the chart and the export read. Neither locks: TIndexedLog says who may touch which.
 #include "viewer/LogParse.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -22,6 +35,7 @@ namespace orvi::viewer {
 // Smaller blocks cost memory; larger ones cost a re-read of more lines for each block that
 // straddles a column boundary.
 inline constexpr uint32_t kBlockRecords = 32;
+inline constexpr int kCoarseBlocksPerColumn = 4;
 inline constexpr size_t kReportedLines = 10; // skipped lines named by number
 inline constexpr size_t kMaxBreaks = 100000; // segment starts kept for drawing gaps
 
@@ -35,6 +49,16 @@ struct TBlock {
     bool FirstStartsSegment = false;
     std::array<float, kChannelCount> Min;
     std::array<float, kChannelCount> Max;
+};
+
+// The pixel columns of a view: column c covers [FromMs + c * MsPerColumn, FromMs + (c + 1) *
+// MsPerColumn).
+struct TColumnGrid {
+    double FromMs = 0;
+    double MsPerColumn = 1;
+    int Count = 0;
+    int64_t Of(int64_t ms) const { return int64_t(std::floor((double(ms) - FromMs) / MsPerColumn)); }
+    bool Inside(int64_t column) const { return column >= 0 && column < Count; }
 };
 
 // One record as read back from the file, with the text of its line.
@@ -83,7 +107,7 @@ public:
     const std::vector<int64_t>& Breaks() const { return breaks_; }
     size_t MemoryBytes() const;
 
-    // `count` columns of `msPerColumn` each from `fromMs`.
+    // `count` columns of `msPerColumn` each from `fromMs`, exact or coarse as said above.
     std::vector<TColumn> Columns(const TByteReader& read, double fromMs, double msPerColumn,
                                  int count) const;
     // Visits the records with fromMs <= time <= toMs in order while `visit` returns true;
@@ -96,6 +120,11 @@ public:
 private:
     friend class TIndexBuilder;
     size_t FirstBlockEndingAtOrAfter(double ms) const;
+    size_t FirstBlockStartingAtOrAfter(double ms) const;
+    static bool SpreadWithoutReading(const TBlock& block, const TColumnGrid& grid,
+                                     std::vector<TColumn>& columns);
+    void ReadRecords(const TByteReader& read, const TColumnGrid& grid,
+                     const std::vector<size_t>& blocks, std::vector<TColumn>& columns) const;
     bool ForEachInBlock(const TByteReader& read, const TBlock& block, std::string& buffer,
                         const std::function<bool(const TSample&)>& visit) const;
 
