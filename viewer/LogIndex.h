@@ -57,7 +57,9 @@ struct TColumnGrid {
     double FromMs = 0;
     double MsPerColumn = 1;
     int Count = 0;
-    int64_t Of(int64_t ms) const { return int64_t(std::floor((double(ms) - FromMs) / MsPerColumn)); }
+    int64_t Of(int64_t ms) const {
+        return int64_t(std::floor((double(ms) - FromMs) / MsPerColumn));
+    }
     bool Inside(int64_t column) const { return column >= 0 && column < Count; }
 };
 
