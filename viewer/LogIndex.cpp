@@ -256,7 +256,7 @@ void TIndexBuilder::Record(const TLogRecord& record, uint64_t offset, uint64_t e
     open_.LastMs = ms;
     Widen(open_.Min, open_.Max, record);
     ++staged_.records_;
-    if (++open_.Count == kBlockRecords) {
+    if (++open_.Count == kBlockRecords && !provisional_) {
         staged_.blocks_.push_back(open_);
         open_.Count = 0;
     }
@@ -271,8 +271,17 @@ void TIndexBuilder::Publish(TLogIndex& index) {
     index.lines_ = staged_.lines_;
     index.malformed_ = staged_.malformed_;
     index.malformedLines_ = staged_.malformedLines_;
+    if (index.breaks_.size() > staged_.breaks_.size())
+        index.breaks_.resize(staged_.breaks_.size()); // a provisional last line's
     index.breaks_.insert(index.breaks_.end(), staged_.breaks_.begin() + index.breaks_.size(),
                          staged_.breaks_.end());
+}
+
+TIndexBuilder TIndexBuilder::WithLastLine(std::string_view rest) const {
+    TIndexBuilder copy = *this;
+    copy.provisional_ = true;
+    copy.Feed(rest.data(), rest.size(), true);
+    return copy;
 }
 
 } // namespace orvi::viewer

@@ -148,6 +148,11 @@ public:
     // Hands the finished blocks and the counts to `index`, and a copy of the block being
     // filled as its tail, so that the newest records show at once.
     void Publish(TLogIndex& index);
+    // A copy that has also read `rest`, the unterminated last line after what is consumed,
+    // as if it were complete: its Publish shows that line as the index's newest record,
+    // and this builder's next Publish takes it back (a line still being written is read
+    // again when its end arrives). Call it after Publish.
+    TIndexBuilder WithLastLine(std::string_view rest) const;
     uint64_t Consumed() const { return consumed_; }
     // A byte 0x1A was met: the file ends there, whatever follows.
     bool Ended() const { return ended_; }
@@ -162,7 +167,8 @@ private:
     TTimeline timeline_;
     uint64_t consumed_ = 0;
     bool ended_ = false;
-    bool inLongLine_ = false; // skipping the rest of an over-long line
+    bool inLongLine_ = false;  // skipping the rest of an over-long line
+    bool provisional_ = false; // a full block stays the tail, so that Publish can take it back
 };
 
 } // namespace orvi::viewer

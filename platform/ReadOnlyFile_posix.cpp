@@ -1,4 +1,4 @@
-#include "platform/MappedFile.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -66,7 +66,7 @@ bool GuardedCopy(char* out, const char* from, size_t length) {
 
 } // namespace
 
-std::unique_ptr<TMappedFile> TMappedFile::Open(const std::string& path, std::string& error) {
+std::unique_ptr<TReadOnlyFile> TReadOnlyFile::Open(const std::string& path, std::string& error) {
     InstallHandlerOnce();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -91,21 +91,21 @@ std::unique_ptr<TMappedFile> TMappedFile::Open(const std::string& path, std::str
         ::madvise(data, size, MADV_SEQUENTIAL);
     }
     ::close(fd); // the mapping keeps the file
-    return std::unique_ptr<TMappedFile>(new TMappedFile(static_cast<const char*>(data), size));
+    return std::unique_ptr<TReadOnlyFile>(new TReadOnlyFile(data, size));
 }
 
-TMappedFile::~TMappedFile() {
+TReadOnlyFile::~TReadOnlyFile() {
     if (size_ > 0)
-        ::munmap(const_cast<char*>(data_), size_);
+        ::munmap(native_, size_);
 }
 
-bool TMappedFile::Read(uint64_t offset, size_t length, char* out) const {
+bool TReadOnlyFile::Read(uint64_t offset, size_t length, char* out) const {
     if (offset > size_ || length > size_ - offset)
         return false;
-    return length == 0 || GuardedCopy(out, data_ + offset, length);
+    return length == 0 || GuardedCopy(out, static_cast<const char*>(native_) + offset, length);
 }
 
-bool TMappedFile::CurrentSize(const std::string& path, uint64_t& size) {
+bool TReadOnlyFile::CurrentSize(const std::string& path, uint64_t& size) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
