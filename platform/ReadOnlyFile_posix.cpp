@@ -49,10 +49,11 @@ void InstallHandlerOnce() {
 }
 
 // The copy sits in a function of its own so that nothing of the caller's lives across the
-// jump back.
+// jump back. The signal mask is not saved (no system call per read): the handler runs with
+// SA_NODEFER and an empty sa_mask, so the mask it jumps back with is the one of the copy.
 bool GuardedCopy(char* out, const char* from, size_t length) {
     sigjmp_buf guard;
-    if (sigsetjmp(guard, 1) != 0) {
+    if (sigsetjmp(guard, 0) != 0) {
         tGuard = nullptr;
         return false;
     }

@@ -89,10 +89,8 @@ inline void Widen(std::array<float, kChannelCount>& min, std::array<float, kChan
                   const TLogRecord& record) {
     for (size_t c = 0; c < kChannelCount; ++c) {
         const float v = float(record.Values[c]);
-        if (v < min[c])
-            min[c] = v;
-        if (v > max[c])
-            max[c] = v;
+        min[c] = v < min[c] ? v : min[c]; // a NaN changes neither
+        max[c] = v > max[c] ? v : max[c];
     }
 }
 

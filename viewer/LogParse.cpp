@@ -94,28 +94,25 @@ bool ParseCommonField(const char*& at, const char* end, app::TFieldType type, do
     const bool negative = at < end && *at == '-';
     const char* p = at + (negative ? 1 : 0);
     uint64_t digits = 0;
-    int count = 0, fraction = -1;
-    for (; p < end; ++p) {
-        const unsigned digit = unsigned(*p - '0');
-        if (digit < 10) {
-            digits = digits * 10 + digit;
-            ++count;
-            fraction += fraction >= 0;
-        } else if (*p == '.' && fraction < 0) {
-            fraction = 0;
-        } else {
-            break;
-        }
-    }
-    if (count == 0 || count > 15)
+    const auto readDigits = [&] {
+        const char* start = p;
+        for (; p < end && unsigned(*p - '0') < 10; ++p)
+            digits = digits * 10 + unsigned(*p - '0');
+        return int(p - start);
+    };
+    const int whole = readDigits();
+    const bool point = p < end && *p == '.';
+    p += point ? 1 : 0;
+    const int fraction = point ? readDigits() : 0;
+    if (whole + fraction == 0 || whole + fraction > 15)
         return false;
     if (type == app::TFieldType::Integer) {
         const int64_t value = negative ? -int64_t(digits) : int64_t(digits);
-        if (fraction >= 0 || value < INT32_MIN || value > INT32_MAX)
+        if (point || value < INT32_MIN || value > INT32_MAX)
             return false;
         out = double(value);
     } else {
-        const double value = double(digits) / kPowersOfTen[fraction < 0 ? 0 : fraction];
+        const double value = double(digits) / kPowersOfTen[fraction];
         out = negative ? -value : value;
     }
     at = p;
