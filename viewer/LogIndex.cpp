@@ -107,7 +107,7 @@ std::vector<TColumn> TLogIndex::Columns(const TByteReader& read, double fromMs, 
     const double toMs = fromMs + msPerColumn * count;
     const bool coarse = FirstBlockStartingAtOrAfter(toMs) - FirstBlockStartingAtOrAfter(fromMs) >=
                         size_t(kCoarseBlocksPerColumn) * columns.size();
-    std::vector<size_t> toRead;
+    std::vector<size_t> straddling;
     for (size_t i = FirstBlockEndingAtOrAfter(fromMs); i < BlockCount(); ++i) {
         const TBlock& block = Block(i);
         if (double(block.FirstMs) >= toMs)
@@ -116,10 +116,15 @@ std::vector<TColumn> TLogIndex::Columns(const TByteReader& read, double fromMs, 
         if (first == last || (coarse && last == first + 1)) {
             if (grid.Inside(first))
                 Merge(columns[size_t(first)], block);
-        } else if (!SpreadWithoutReading(block, grid, columns)) {
-            toRead.push_back(i);
+        } else {
+            straddling.push_back(i);
         }
     }
+    // With the whole blocks merged, fewer straddling ones can change a column.
+    std::vector<size_t> toRead;
+    for (const size_t i : straddling)
+        if (!SpreadWithoutReading(Block(i), grid, columns))
+            toRead.push_back(i);
     ReadRecords(read, grid, toRead, columns);
     for (const int64_t ms : breaks_) {
         const int64_t c = grid.Of(ms);
