@@ -16,11 +16,17 @@ void Reset(std::array<float, kChannelCount>& min, std::array<float, kChannelCoun
     max.fill(-kInf);
 }
 
-void Merge(TColumn& column, const TBlock& block) {
+void Merge(std::array<float, kChannelCount>& min, std::array<float, kChannelCount>& max,
+           const std::array<float, kChannelCount>& otherMin,
+           const std::array<float, kChannelCount>& otherMax) {
     for (size_t c = 0; c < kChannelCount; ++c) {
-        column.Min[c] = std::min(column.Min[c], block.Min[c]);
-        column.Max[c] = std::max(column.Max[c], block.Max[c]);
+        min[c] = std::min(min[c], otherMin[c]);
+        max[c] = std::max(max[c], otherMax[c]);
     }
+}
+
+template <class TSummary> void Merge(TColumn& column, const TSummary& summary) {
+    Merge(column.Min, column.Max, summary.Min, summary.Max);
     column.HasData = true;
 }
 
@@ -37,7 +43,35 @@ bool CouldChange(const TBlock& block, const TColumn& a, const TColumn& b) {
 } // namespace
 
 size_t TLogIndex::MemoryBytes() const {
-    return blocks_.size() * sizeof(TBlock) + breaks_.capacity() * sizeof(int64_t);
+    return blocks_.size() * sizeof(TBlock) + spans_.size() * sizeof(TSpan) +
+           breaks_.capacity() * sizeof(int64_t);
+}
+
+void TLogIndex::AddSpan() {
+    const size_t first = spans_.size() * kSpanBlocks, last = first + kSpanBlocks - 1;
+    TSpan span;
+    span.FirstMs = blocks_[first].FirstMs;
+    span.LastBlockFirstMs = blocks_[last].FirstMs;
+    span.LastMs = blocks_[last].LastMs;
+    Reset(span.Min, span.Max);
+    for (size_t i = first; i <= last; ++i)
+        Merge(span.Min, span.Max, blocks_[i].Min, blocks_[i].Max);
+    spans_.push_back(span);
+}
+
+// Merges a span whose blocks all go whole to the same column (the column of its first
+// record: see the header), or passes over one whose column lies before the view; false
+// when its blocks are to be taken one by one.
+bool TLogIndex::MergeSpan(const TSpan& span, const TColumnGrid& grid, bool coarse,
+                          std::vector<TColumn>& columns) {
+    const int64_t first = grid.Of(span.FirstMs), last = grid.Of(span.LastMs);
+    const bool whole =
+        last == first || (coarse && grid.Of(span.LastBlockFirstMs) == first && last == first + 1);
+    if (!whole || first >= grid.Count)
+        return false;
+    if (first >= 0)
+        Merge(columns[size_t(first)], span);
+    return true;
 }
 
 size_t TLogIndex::FirstBlockEndingAtOrAfter(double ms) const {
@@ -109,6 +143,11 @@ std::vector<TColumn> TLogIndex::Columns(const TByteReader& read, double fromMs, 
                         size_t(kCoarseBlocksPerColumn) * columns.size();
     std::vector<size_t> straddling;
     for (size_t i = FirstBlockEndingAtOrAfter(fromMs); i < BlockCount(); ++i) {
+        if (i % kSpanBlocks == 0 && i / kSpanBlocks < spans_.size() &&
+            MergeSpan(spans_[i / kSpanBlocks], grid, coarse, columns)) {
+            i += kSpanBlocks - 1;
+            continue;
+        }
         const TBlock& block = Block(i);
         if (double(block.FirstMs) >= toMs)
             break;
@@ -271,6 +310,8 @@ void TIndexBuilder::Publish(TLogIndex& index) {
     for (const TBlock& block : staged_.blocks_)
         index.blocks_.push_back(block);
     staged_.blocks_.clear();
+    while ((index.spans_.size() + 1) * kSpanBlocks <= index.blocks_.size())
+        index.AddSpan();
     index.tail_ = open_;
     index.records_ = staged_.records_;
     index.lines_ = staged_.lines_;

@@ -38,6 +38,8 @@ std::string RandomLog(std::mt19937& random, int lines) {
             continue;
         }
         tick = int32_t(uint32_t(tick) + uint32_t(roll < 5 ? -30000 : roll < 7 ? 90000 : 10));
+        if (roll == 7 && percent(random) < 10)
+            tick = int32_t(uint32_t(tick) + 1000000000u); // a jump wider than a column
         log += std::to_string(tick);
         for (size_t c = 0; c < kChannelCount - 1; ++c) {
             double v = 20 + 5 * std::sin(i / 50.0 + double(c)) + noise(random);
