@@ -220,11 +220,16 @@ bool TLogIndex::ForEach(const TByteReader& read, int64_t fromMs, int64_t toMs,
     return true;
 }
 
+// Every block but the tail holds kBlockRecords records: two binary searches, whatever the
+// range.
 uint64_t TLogIndex::RecordsNear(int64_t fromMs, int64_t toMs) const {
-    uint64_t records = 0;
-    for (size_t i = FirstBlockEndingAtOrAfter(double(fromMs));
-         i < BlockCount() && Block(i).FirstMs <= toMs; ++i)
-        records += Block(i).Count;
+    const size_t begin = FirstBlockEndingAtOrAfter(double(fromMs));
+    const size_t end = FirstBlockStartingAtOrAfter(double(toMs) + 1);
+    if (end <= begin)
+        return 0;
+    uint64_t records = uint64_t(end - begin) * kBlockRecords;
+    if (end == BlockCount() && tail_.Count)
+        records -= kBlockRecords - tail_.Count;
     return records;
 }
 

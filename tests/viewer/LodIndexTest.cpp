@@ -138,6 +138,13 @@ void ExpectRange(const TLogIndex& index, const TByteReader& read,
         return true;
     }));
     EXPECT_EQ(seen, expected.size());
+    uint64_t near = 0; // the records of the blocks that overlap the range
+    for (size_t i = 0; i < records.size(); i += kBlockRecords) {
+        const size_t last = std::min(i + kBlockRecords, records.size()) - 1;
+        if (records[i].Ms <= to && records[last].Ms >= from)
+            near += last - i + 1;
+    }
+    EXPECT_EQ(index.RecordsNear(from, to), near);
 }
 
 TEST(LodIndex, EqualsBruteForceAtEveryZoomWhileTheLogGrows) {
@@ -171,6 +178,7 @@ TEST(LodIndex, EqualsBruteForceAtEveryZoomWhileTheLogGrows) {
             }
             ExpectRange(index, read, records, records.size() > 10 ? records[10].Ms : 0,
                         int64_t(span / 2));
+            ExpectRange(index, read, records, 0, records.back().Ms);
         }
         EXPECT_GT(index.Breaks().size(), 0u);
         EXPECT_GT(index.Malformed(), 0u);
