@@ -49,11 +49,12 @@ void InstallHandlerOnce() {
 }
 
 // The copy sits in a function of its own so that nothing of the caller's lives across the
-// jump back. The signal mask is not saved (no system call per read): the handler runs with
-// SA_NODEFER and an empty sa_mask, so the mask it jumps back with is the one of the copy.
+// jump back. The signal mask is saved and restored with it: a runtime that wraps signal
+// handlers (the thread sanitizer's) may block SIGBUS while one runs, and a bus error that
+// arrives blocked kills the process.
 bool GuardedCopy(char* out, const char* from, size_t length) {
     sigjmp_buf guard;
-    if (sigsetjmp(guard, 0) != 0) {
+    if (sigsetjmp(guard, 1) != 0) {
         tGuard = nullptr;
         return false;
     }

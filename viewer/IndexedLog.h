@@ -5,9 +5,10 @@
 //
 // Threads: one owner thread (the window's, or the command line's) calls every public
 // method; the indexing thread, started by Start, runs Run. mutex_ guards index_ and map_:
-// the indexing thread takes it only to publish a chunk's blocks and to fetch the newest
-// file, and parses unlocked; the owner holds it while it queries (Query). builder_
-// belongs to the indexing thread alone (to the owner when no thread was started).
+// the indexing thread takes it only to publish (a chunk's blocks, or an unterminated last
+// line after settle_) and to fetch the newest file, and parses unlocked; the owner holds
+// it while it queries (Query). builder_ belongs to the indexing thread alone (to the owner
+// when no thread was started).
 #include "platform/ReadOnlyFile.h"
 #include "viewer/LogIndex.h"
 
