@@ -21,13 +21,13 @@ std::string FileHead(const std::string& path, size_t length) {
 } // namespace
 
 std::unique_ptr<TIndexedLog> TIndexedLog::Open(const std::string& path, std::string& error) {
-    std::shared_ptr<const platform::TMappedFile> map = platform::TMappedFile::Open(path, error);
+    std::shared_ptr<const platform::TReadOnlyFile> map = platform::TReadOnlyFile::Open(path, error);
     if (!map)
         return nullptr;
     return std::unique_ptr<TIndexedLog>(new TIndexedLog(path, std::move(map)));
 }
 
-TIndexedLog::TIndexedLog(std::string path, std::shared_ptr<const platform::TMappedFile> map)
+TIndexedLog::TIndexedLog(std::string path, std::shared_ptr<const platform::TReadOnlyFile> map)
     : path_(std::move(path)), map_(std::move(map)) {
     head_.resize(size_t(std::min<uint64_t>(kHeadBytes, map_->Size())));
     if (!map_->Read(0, head_.size(), head_.data()))
@@ -50,7 +50,7 @@ TIndexedLog::~TIndexedLog() {
 }
 
 void TIndexedLog::IndexHere() {
-    std::shared_ptr<const platform::TMappedFile> map;
+    std::shared_ptr<const platform::TReadOnlyFile> map;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         map = map_;
@@ -59,7 +59,8 @@ void TIndexedLog::IndexHere() {
     idle_ = true;
 }
 
-void TIndexedLog::Start() {
+void TIndexedLog::Start(std::chrono::milliseconds settle) {
+    settle_ = settle;
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -85,19 +86,43 @@ void TIndexedLog::Run() {
         if (stop_)
             return;
         idle_ = false;
-        const std::shared_ptr<const platform::TMappedFile> map = map_;
+        const std::shared_ptr<const platform::TReadOnlyFile> map = map_;
         const uint64_t before = indexedBytes_;
         lock.unlock();
         IndexAvailable(*map, false);
         lock.lock();
-        if (indexedBytes_ == before && map == map_ && !stop_) {
-            idle_ = true; // a torn last line: wait for the file to grow
-            wake_.wait(lock);
-        }
+        if (indexedBytes_ == before && map == map_ && !stop_)
+            WaitForLineEnd(lock, map);
     }
 }
 
-void TIndexedLog::IndexAvailable(const platform::TMappedFile& map, bool atEnd) {
+// A torn last line: waits for the file to grow; when it stays as it is for settle_, the
+// line is shown as it stands meanwhile.
+void TIndexedLog::WaitForLineEnd(std::unique_lock<std::mutex>& lock,
+                                 const std::shared_ptr<const platform::TReadOnlyFile>& map) {
+    idle_ = true;
+    const auto changed = [&] { return stop_ || map != map_; };
+    if (wake_.wait_for(lock, settle_, changed) || cancelled_)
+        return;
+    lock.unlock();
+    PublishLastLine(*map);
+    lock.lock();
+    wake_.wait(lock, changed);
+}
+
+void TIndexedLog::PublishLastLine(const platform::TReadOnlyFile& file) {
+    std::string rest(size_t(file.Size() - builder_.Consumed()), '\0');
+    if (!file.Read(builder_.Consumed(), rest.size(), rest.data()))
+        return;
+    TIndexBuilder shown = builder_.WithLastLine(rest);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        shown.Publish(index_);
+    }
+    generation_++;
+}
+
+void TIndexedLog::IndexAvailable(const platform::TReadOnlyFile& map, bool atEnd) {
     std::string chunk(kChunkBytes, '\0');
     while (!cancelled_ && !builder_.Ended()) {
         const uint64_t from = builder_.Consumed();
@@ -124,14 +149,15 @@ void TIndexedLog::Publish() {
 
 TIndexedLog::TChange TIndexedLog::Poll() {
     uint64_t size = 0;
-    if (!platform::TMappedFile::CurrentSize(path_, size))
+    if (!platform::TReadOnlyFile::CurrentSize(path_, size))
         return TChange::Unreadable;
     if (size < mappedBytes_ || FileHead(path_, head_.size()) != head_)
         return TChange::StartedOver;
     if (size == mappedBytes_)
         return TChange::None;
     std::string error;
-    std::shared_ptr<const platform::TMappedFile> map = platform::TMappedFile::Open(path_, error);
+    std::shared_ptr<const platform::TReadOnlyFile> map =
+        platform::TReadOnlyFile::Open(path_, error);
     if (!map)
         return TChange::Unreadable;
     if (map->Size() < mappedBytes_)

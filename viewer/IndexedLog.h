@@ -1,16 +1,19 @@
 #pragma once
-// A data log mapped into memory and indexed on a thread of its own while the chart already
-// draws what is indexed; followed, when asked, as another program appends to it.
+// A data log opened for reading (mapped into memory on POSIX) and indexed on a thread of
+// its own while the chart already draws what is indexed; followed, when asked, as another
+// program appends to it.
 //
 // Threads: one owner thread (the window's, or the command line's) calls every public
 // method; the indexing thread, started by Start, runs Run. mutex_ guards index_ and map_:
-// the indexing thread takes it only to publish a chunk's blocks and to fetch the newest
-// mapping, and parses unlocked; the owner holds it while it queries (Query). builder_
-// belongs to the indexing thread alone (to the owner when no thread was started).
-#include "platform/MappedFile.h"
+// the indexing thread takes it only to publish (a chunk's blocks, or an unterminated last
+// line after settle_) and to fetch the newest file, and parses unlocked; the owner holds
+// it while it queries (Query). builder_ belongs to the indexing thread alone (to the owner
+// when no thread was started).
+#include "platform/ReadOnlyFile.h"
 #include "viewer/LogIndex.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -21,7 +24,7 @@ namespace orvi::viewer {
 
 class TIndexedLog {
 public:
-    // Maps the file; null with the reason in `error` when it cannot be read.
+    // Opens the file; null with the reason in `error` when it cannot be read.
     static std::unique_ptr<TIndexedLog> Open(const std::string& path, std::string& error);
     // Stops the indexing thread and waits for it.
     ~TIndexedLog();
@@ -30,15 +33,17 @@ public:
 
     // Indexes the whole file on this thread; an unterminated last line counts as a line.
     void IndexHere();
-    // Starts indexing on a thread of its own; a last line without its line end waits for
-    // it. Call once, instead of IndexHere.
-    void Start();
+    // Starts indexing on a thread of its own. A last line without its line end waits for
+    // it, and shows once the file has not grown for `settle` (taken back and read again if
+    // the file grows after all). Call once, instead of IndexHere.
+    void Start(std::chrono::milliseconds settle = kSettle);
+    static constexpr std::chrono::milliseconds kSettle{500};
     // Stops indexing for good; what is indexed stays. Safe to call twice.
     void Cancel();
 
     enum class TChange {
         None,
-        Grew,        // remapped; the new bytes are being indexed
+        Grew,        // reopened; the new bytes are being indexed
         StartedOver, // emptied or replaced: the caller opens the file again
         Unreadable,  // gone or no access; what is indexed stays
     };
@@ -61,21 +66,25 @@ public:
     uint64_t Generation() const { return generation_; }
 
 private:
-    TIndexedLog(std::string path, std::shared_ptr<const platform::TMappedFile> map);
+    TIndexedLog(std::string path, std::shared_ptr<const platform::TReadOnlyFile> map);
     void Run();
+    void WaitForLineEnd(std::unique_lock<std::mutex>& lock,
+                        const std::shared_ptr<const platform::TReadOnlyFile>& map);
     // Indexes what `map` holds beyond what is indexed; publishes chunk by chunk.
-    void IndexAvailable(const platform::TMappedFile& map, bool atEnd);
+    void IndexAvailable(const platform::TReadOnlyFile& map, bool atEnd);
     void Publish();
+    // Shows the unterminated last line of `file` (see TIndexBuilder::WithLastLine).
+    void PublishLastLine(const platform::TReadOnlyFile& file);
 
     const std::string path_;
     std::string head_; // the file's first bytes, to tell a replaced file by
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;                     // with mutex_: new bytes or stop
-    std::shared_ptr<const platform::TMappedFile> map_; // guarded by mutex_
-    TLogIndex index_;                                  // guarded by mutex_
-    TByteReader reader_;                               // reads map_; called only with mutex_ held
-    bool stop_ = false;                                // guarded by mutex_
+    std::condition_variable wake_;                       // with mutex_: new bytes or stop
+    std::shared_ptr<const platform::TReadOnlyFile> map_; // guarded by mutex_
+    TLogIndex index_;                                    // guarded by mutex_
+    TByteReader reader_;                                 // reads map_; called only with mutex_ held
+    bool stop_ = false;                                  // guarded by mutex_
 
     TIndexBuilder builder_; // indexing thread only
     std::atomic<uint64_t> mappedBytes_{0};
@@ -83,7 +92,8 @@ private:
     std::atomic<uint64_t> generation_{0};
     std::atomic<bool> ended_{false};
     std::atomic<bool> cancelled_{false};
-    std::atomic<bool> idle_{false}; // the indexing thread waits for new bytes
+    std::atomic<bool> idle_{false};              // the indexing thread waits for new bytes
+    std::chrono::milliseconds settle_ = kSettle; // set by Start before the thread starts
     std::thread thread_;
 };
 

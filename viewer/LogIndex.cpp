@@ -16,11 +16,17 @@ void Reset(std::array<float, kChannelCount>& min, std::array<float, kChannelCoun
     max.fill(-kInf);
 }
 
-void Merge(TColumn& column, const TBlock& block) {
+void Merge(std::array<float, kChannelCount>& min, std::array<float, kChannelCount>& max,
+           const std::array<float, kChannelCount>& otherMin,
+           const std::array<float, kChannelCount>& otherMax) {
     for (size_t c = 0; c < kChannelCount; ++c) {
-        column.Min[c] = std::min(column.Min[c], block.Min[c]);
-        column.Max[c] = std::max(column.Max[c], block.Max[c]);
+        min[c] = std::min(min[c], otherMin[c]);
+        max[c] = std::max(max[c], otherMax[c]);
     }
+}
+
+template <class TSummary> void Merge(TColumn& column, const TSummary& summary) {
+    Merge(column.Min, column.Max, summary.Min, summary.Max);
     column.HasData = true;
 }
 
@@ -37,7 +43,35 @@ bool CouldChange(const TBlock& block, const TColumn& a, const TColumn& b) {
 } // namespace
 
 size_t TLogIndex::MemoryBytes() const {
-    return blocks_.size() * sizeof(TBlock) + breaks_.capacity() * sizeof(int64_t);
+    return blocks_.size() * sizeof(TBlock) + spans_.size() * sizeof(TSpan) +
+           breaks_.capacity() * sizeof(int64_t);
+}
+
+void TLogIndex::AddSpan() {
+    const size_t first = spans_.size() * kSpanBlocks, last = first + kSpanBlocks - 1;
+    TSpan span;
+    span.FirstMs = blocks_[first].FirstMs;
+    span.LastBlockFirstMs = blocks_[last].FirstMs;
+    span.LastMs = blocks_[last].LastMs;
+    Reset(span.Min, span.Max);
+    for (size_t i = first; i <= last; ++i)
+        Merge(span.Min, span.Max, blocks_[i].Min, blocks_[i].Max);
+    spans_.push_back(span);
+}
+
+// Merges a span whose blocks all go whole to the same column (the column of its first
+// record: see the header), or passes over one whose column lies before the view; false
+// when its blocks are to be taken one by one.
+bool TLogIndex::MergeSpan(const TSpan& span, const TColumnGrid& grid, bool coarse,
+                          std::vector<TColumn>& columns) {
+    const int64_t first = grid.Of(span.FirstMs), last = grid.Of(span.LastMs);
+    const bool whole =
+        last == first || (coarse && grid.Of(span.LastBlockFirstMs) == first && last == first + 1);
+    if (!whole || first >= grid.Count)
+        return false;
+    if (first >= 0)
+        Merge(columns[size_t(first)], span);
+    return true;
 }
 
 size_t TLogIndex::FirstBlockEndingAtOrAfter(double ms) const {
@@ -45,6 +79,18 @@ size_t TLogIndex::FirstBlockEndingAtOrAfter(double ms) const {
     while (low < high) {
         const size_t mid = (low + high) / 2;
         if (double(Block(mid).LastMs) < ms)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+size_t TLogIndex::FirstBlockStartingAtOrAfter(double ms) const {
+    size_t low = 0, high = BlockCount();
+    while (low < high) {
+        const size_t mid = (low + high) / 2;
+        if (double(Block(mid).FirstMs) < ms)
             low = mid + 1;
         else
             high = mid;
@@ -91,45 +137,68 @@ std::vector<TColumn> TLogIndex::Columns(const TByteReader& read, double fromMs, 
         Reset(column.Min, column.Max);
     if (columns.empty() || !(msPerColumn > 0))
         return columns;
-    const auto columnOf = [&](int64_t ms) {
-        return int64_t(std::floor((double(ms) - fromMs) / msPerColumn));
-    };
+    const TColumnGrid grid{fromMs, msPerColumn, count};
     const double toMs = fromMs + msPerColumn * count;
+    const bool coarse = FirstBlockStartingAtOrAfter(toMs) - FirstBlockStartingAtOrAfter(fromMs) >=
+                        size_t(kCoarseBlocksPerColumn) * columns.size();
     std::vector<size_t> straddling;
     for (size_t i = FirstBlockEndingAtOrAfter(fromMs); i < BlockCount(); ++i) {
+        if (i % kSpanBlocks == 0 && i / kSpanBlocks < spans_.size() &&
+            MergeSpan(spans_[i / kSpanBlocks], grid, coarse, columns)) {
+            i += kSpanBlocks - 1;
+            continue;
+        }
         const TBlock& block = Block(i);
         if (double(block.FirstMs) >= toMs)
             break;
-        const int64_t first = columnOf(block.FirstMs);
-        if (first == columnOf(block.LastMs) && first >= 0 && first < count)
-            Merge(columns[size_t(first)], block);
-        else
+        const int64_t first = grid.Of(block.FirstMs), last = grid.Of(block.LastMs);
+        if (first == last || (coarse && last == first + 1)) {
+            if (grid.Inside(first))
+                Merge(columns[size_t(first)], block);
+        } else {
             straddling.push_back(i);
-    }
-    std::string buffer;
-    for (const size_t i : straddling) {
-        const TBlock& block = Block(i);
-        const int64_t first = columnOf(block.FirstMs), last = columnOf(block.LastMs);
-        if (last == first + 1 && first >= 0 && last < count &&
-            !CouldChange(block, columns[size_t(first)], columns[size_t(last)])) {
-            columns[size_t(first)].HasData = columns[size_t(last)].HasData = true;
-            continue;
         }
-        ForEachInBlock(read, block, buffer, [&](const TSample& sample) {
-            const int64_t c = columnOf(sample.Ms);
-            if (c >= 0 && c < count) {
-                Widen(columns[size_t(c)].Min, columns[size_t(c)].Max, sample.Record);
-                columns[size_t(c)].HasData = true;
-            }
-            return c < count;
-        });
     }
+    // With the whole blocks merged, fewer straddling ones can change a column.
+    std::vector<size_t> toRead;
+    for (const size_t i : straddling)
+        if (!SpreadWithoutReading(Block(i), grid, columns))
+            toRead.push_back(i);
+    ReadRecords(read, grid, toRead, columns);
     for (const int64_t ms : breaks_) {
-        const int64_t c = columnOf(ms);
-        if (c >= 0 && c < count)
+        const int64_t c = grid.Of(ms);
+        if (grid.Inside(c))
             columns[size_t(c)].NewSegment = true;
     }
     return columns;
+}
+
+// A block across one column boundary that could lower no minimum and raise no maximum of
+// either column only marks both as holding data.
+bool TLogIndex::SpreadWithoutReading(const TBlock& block, const TColumnGrid& grid,
+                                     std::vector<TColumn>& columns) {
+    const int64_t first = grid.Of(block.FirstMs), last = grid.Of(block.LastMs);
+    if (last != first + 1 || !grid.Inside(first) || !grid.Inside(last) ||
+        CouldChange(block, columns[size_t(first)], columns[size_t(last)]))
+        return false;
+    columns[size_t(first)].HasData = columns[size_t(last)].HasData = true;
+    return true;
+}
+
+void TLogIndex::ReadRecords(const TByteReader& read, const TColumnGrid& grid,
+                            const std::vector<size_t>& blocks,
+                            std::vector<TColumn>& columns) const {
+    std::string buffer;
+    for (const size_t i : blocks) {
+        ForEachInBlock(read, Block(i), buffer, [&](const TSample& sample) {
+            const int64_t c = grid.Of(sample.Ms);
+            if (grid.Inside(c)) {
+                Widen(columns[size_t(c)].Min, columns[size_t(c)].Max, sample.Record);
+                columns[size_t(c)].HasData = true;
+            }
+            return c < grid.Count;
+        });
+    }
 }
 
 bool TLogIndex::ForEach(const TByteReader& read, int64_t fromMs, int64_t toMs,
@@ -151,11 +220,16 @@ bool TLogIndex::ForEach(const TByteReader& read, int64_t fromMs, int64_t toMs,
     return true;
 }
 
+// Every block but the tail holds kBlockRecords records: two binary searches, whatever the
+// range.
 uint64_t TLogIndex::RecordsNear(int64_t fromMs, int64_t toMs) const {
-    uint64_t records = 0;
-    for (size_t i = FirstBlockEndingAtOrAfter(double(fromMs));
-         i < BlockCount() && Block(i).FirstMs <= toMs; ++i)
-        records += Block(i).Count;
+    const size_t begin = FirstBlockEndingAtOrAfter(double(fromMs));
+    const size_t end = FirstBlockStartingAtOrAfter(double(toMs) + 1);
+    if (end <= begin)
+        return 0;
+    uint64_t records = uint64_t(end - begin) * kBlockRecords;
+    if (end == BlockCount() && tail_.Count)
+        records -= kBlockRecords - tail_.Count;
     return records;
 }
 
@@ -231,7 +305,7 @@ void TIndexBuilder::Record(const TLogRecord& record, uint64_t offset, uint64_t e
     open_.LastMs = ms;
     Widen(open_.Min, open_.Max, record);
     ++staged_.records_;
-    if (++open_.Count == kBlockRecords) {
+    if (++open_.Count == kBlockRecords && !provisional_) {
         staged_.blocks_.push_back(open_);
         open_.Count = 0;
     }
@@ -241,13 +315,24 @@ void TIndexBuilder::Publish(TLogIndex& index) {
     for (const TBlock& block : staged_.blocks_)
         index.blocks_.push_back(block);
     staged_.blocks_.clear();
+    while ((index.spans_.size() + 1) * kSpanBlocks <= index.blocks_.size())
+        index.AddSpan();
     index.tail_ = open_;
     index.records_ = staged_.records_;
     index.lines_ = staged_.lines_;
     index.malformed_ = staged_.malformed_;
     index.malformedLines_ = staged_.malformedLines_;
+    if (index.breaks_.size() > staged_.breaks_.size())
+        index.breaks_.resize(staged_.breaks_.size()); // a provisional last line's
     index.breaks_.insert(index.breaks_.end(), staged_.breaks_.begin() + index.breaks_.size(),
                          staged_.breaks_.end());
+}
+
+TIndexBuilder TIndexBuilder::WithLastLine(std::string_view rest) const {
+    TIndexBuilder copy = *this;
+    copy.provisional_ = true;
+    copy.Feed(rest.data(), rest.size(), true);
+    return copy;
 }
 
 } // namespace orvi::viewer

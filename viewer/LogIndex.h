@@ -2,14 +2,27 @@
 // The level-of-detail index of a data log: for every block of kBlockRecords records the
 // offset of its first line, its first and last time and the minimum and maximum of each
 // channel. That is about four bytes per record, whatever the zoom: a chart column covering
-// whole blocks takes their minima and maxima, a block that straddles columns (or a view
-// deep enough to draw single samples) is read again from the file.
+// whole blocks takes their minima and maxima; a view deep enough to draw single samples
+// reads them again from the file.
+//
+// What a pixel column holds (TLogIndex::Columns). Blocks are the runs of kBlockRecords
+// consecutive records from the first one (the last run may be shorter).
+//  - Exact, when fewer than kCoarseBlocksPerColumn blocks per column start in the view:
+//    each column holds the minimum and maximum of the records whose time falls into it
+//    (a block that straddles a column boundary is read again from the file).
+//  - Coarse, when at least kCoarseBlocksPerColumn blocks per column start in the view: a
+//    block whose last record lies in the column of its first one or in the next belongs
+//    wholly to the column of its first record, so a spike is drawn at most one block's
+//    time (a fraction of a column) before its place; a block reaching further (a jump in
+//    time inside it) is read, its records in their own columns. Nothing is read from the
+//    file unless the log jumps in time.
 //
 // TIndexBuilder parses the file's bytes into blocks; TLogIndex is what it publishes and
 // what the chart and the export read. Neither locks: TIndexedLog says who may touch which.
 #include "viewer/LogParse.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -22,6 +35,10 @@ namespace orvi::viewer {
 // Smaller blocks cost memory; larger ones cost a re-read of more lines for each block that
 // straddles a column boundary.
 inline constexpr uint32_t kBlockRecords = 32;
+inline constexpr int kCoarseBlocksPerColumn = 4;
+// Whole blocks are also summed up in spans of kSpanBlocks, so that a wide view merges a
+// few spans per column instead of hundreds of blocks (about 0.2 bytes per record).
+inline constexpr size_t kSpanBlocks = 16;
 inline constexpr size_t kReportedLines = 10; // skipped lines named by number
 inline constexpr size_t kMaxBreaks = 100000; // segment starts kept for drawing gaps
 
@@ -33,6 +50,28 @@ struct TBlock {
     int32_t FirstTick = 0;
     uint32_t Count = 0;
     bool FirstStartsSegment = false;
+    std::array<float, kChannelCount> Min;
+    std::array<float, kChannelCount> Max;
+};
+
+// The pixel columns of a view: column c covers [FromMs + c * MsPerColumn, FromMs + (c + 1) *
+// MsPerColumn).
+struct TColumnGrid {
+    double FromMs = 0;
+    double MsPerColumn = 1;
+    int Count = 0;
+    int64_t Of(int64_t ms) const {
+        return int64_t(std::floor((double(ms) - FromMs) / MsPerColumn));
+    }
+    bool Inside(int64_t column) const { return column >= 0 && column < Count; }
+};
+
+// kSpanBlocks consecutive whole blocks: the first time of the first and of the last one,
+// the last time, and each channel's minimum and maximum.
+struct TSpan {
+    int64_t FirstMs = 0;
+    int64_t LastBlockFirstMs = 0;
+    int64_t LastMs = 0;
     std::array<float, kChannelCount> Min;
     std::array<float, kChannelCount> Max;
 };
@@ -63,10 +102,8 @@ inline void Widen(std::array<float, kChannelCount>& min, std::array<float, kChan
                   const TLogRecord& record) {
     for (size_t c = 0; c < kChannelCount; ++c) {
         const float v = float(record.Values[c]);
-        if (v < min[c])
-            min[c] = v;
-        if (v > max[c])
-            max[c] = v;
+        min[c] = v < min[c] ? v : min[c]; // a NaN changes neither
+        max[c] = v > max[c] ? v : max[c];
     }
 }
 
@@ -83,7 +120,7 @@ public:
     const std::vector<int64_t>& Breaks() const { return breaks_; }
     size_t MemoryBytes() const;
 
-    // `count` columns of `msPerColumn` each from `fromMs`.
+    // `count` columns of `msPerColumn` each from `fromMs`, exact or coarse as said above.
     std::vector<TColumn> Columns(const TByteReader& read, double fromMs, double msPerColumn,
                                  int count) const;
     // Visits the records with fromMs <= time <= toMs in order while `visit` returns true;
@@ -96,10 +133,19 @@ public:
 private:
     friend class TIndexBuilder;
     size_t FirstBlockEndingAtOrAfter(double ms) const;
+    size_t FirstBlockStartingAtOrAfter(double ms) const;
+    void AddSpan();
+    static bool MergeSpan(const TSpan& span, const TColumnGrid& grid, bool coarse,
+                          std::vector<TColumn>& columns);
+    static bool SpreadWithoutReading(const TBlock& block, const TColumnGrid& grid,
+                                     std::vector<TColumn>& columns);
+    void ReadRecords(const TByteReader& read, const TColumnGrid& grid,
+                     const std::vector<size_t>& blocks, std::vector<TColumn>& columns) const;
     bool ForEachInBlock(const TByteReader& read, const TBlock& block, std::string& buffer,
                         const std::function<bool(const TSample&)>& visit) const;
 
     std::deque<TBlock> blocks_; // a deque: growing never copies what is there
+    std::deque<TSpan> spans_;   // span k sums up blocks [k * kSpanBlocks, (k + 1) * kSpanBlocks)
     TBlock tail_;               // the block being filled, as last published
     uint64_t records_ = 0;
     uint64_t lines_ = 0;
@@ -117,6 +163,11 @@ public:
     // Hands the finished blocks and the counts to `index`, and a copy of the block being
     // filled as its tail, so that the newest records show at once.
     void Publish(TLogIndex& index);
+    // A copy that has also read `rest`, the unterminated last line after what is consumed,
+    // as if it were complete: its Publish shows that line as the index's newest record,
+    // and this builder's next Publish takes it back (a line still being written is read
+    // again when its end arrives). Call it after Publish.
+    TIndexBuilder WithLastLine(std::string_view rest) const;
     uint64_t Consumed() const { return consumed_; }
     // A byte 0x1A was met: the file ends there, whatever follows.
     bool Ended() const { return ended_; }
@@ -131,7 +182,8 @@ private:
     TTimeline timeline_;
     uint64_t consumed_ = 0;
     bool ended_ = false;
-    bool inLongLine_ = false; // skipping the rest of an over-long line
+    bool inLongLine_ = false;  // skipping the rest of an over-long line
+    bool provisional_ = false; // a full block stays the tail, so that Publish can take it back
 };
 
 } // namespace orvi::viewer

@@ -87,6 +87,58 @@ bool ParseReal(std::string_view text, double& out) {
     return !text.empty() && ec == std::errc() && ptr == text.data() + text.size();
 }
 
+// One field of the form the console writes, "-12.34" with at most 15 digits, read in the
+// same pass that finds its end; `at` moves past it. False for any other form (the general
+// reader decides those).
+bool ParseCommonField(const char*& at, const char* end, app::TFieldType type, double& out) {
+    const bool negative = at < end && *at == '-';
+    const char* p = at + (negative ? 1 : 0);
+    uint64_t digits = 0;
+    const auto readDigits = [&] {
+        const char* start = p;
+        for (; p < end && unsigned(*p - '0') < 10; ++p)
+            digits = digits * 10 + unsigned(*p - '0');
+        return int(p - start);
+    };
+    const int whole = readDigits();
+    const bool point = p < end && *p == '.';
+    p += point ? 1 : 0;
+    const int fraction = point ? readDigits() : 0;
+    if (whole + fraction == 0 || whole + fraction > 15)
+        return false;
+    if (type == app::TFieldType::Integer) {
+        const int64_t value = negative ? -int64_t(digits) : int64_t(digits);
+        if (point || value < INT32_MIN || value > INT32_MAX)
+            return false;
+        out = double(value);
+    } else {
+        const double value = double(digits) / kPowersOfTen[fraction];
+        out = negative ? -value : value;
+    }
+    at = p;
+    return true;
+}
+
+// The line as the console writes it: the fields in the common form, one space between
+// them, nothing around them. Gives the same values as the general reader, in one pass.
+bool ParseCommonLine(std::string_view line, TLogRecord& out) {
+    const auto& table = app::RecordFields();
+    const char* at = line.data();
+    const char* const end = at + line.size();
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (i > 0 && (at == end || *at++ != ' '))
+            return false;
+        double value = 0;
+        if (!ParseCommonField(at, end, table[i].Type, value))
+            return false;
+        if (i == app::kTickField)
+            out.Tick = int32_t(value);
+        else
+            out.Values[i - 1] = value;
+    }
+    return at == end;
+}
+
 } // namespace
 
 bool SplitFields(std::string_view line, std::array<std::string_view, app::kRecordFieldCount>& out) {
@@ -119,6 +171,8 @@ bool ParseField(std::string_view line, size_t& at, app::TFieldType type, double&
 TLineKind ParseLogLine(std::string_view line, TLogRecord& out) {
     if (line.size() > kMaxLineBytes)
         return TLineKind::Malformed;
+    if (ParseCommonLine(line, out))
+        return TLineKind::Record;
     const auto& table = app::RecordFields();
     size_t at = 0;
     for (size_t i = 0; i < table.size(); ++i) {

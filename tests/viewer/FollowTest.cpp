@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -69,6 +70,38 @@ TEST(ViewerFollow, GrowsWithTheFileAndWaitsForTornLines) {
     ASSERT_TRUE(log) << error;
     log->Start();
     ASSERT_TRUE(FollowUntil(*log, 2));
+}
+
+// A last line without its line end shows once the file stays as it is; when the line goes
+// on after all, the record shown is taken back and the whole line read once.
+TEST(ViewerFollow, UnterminatedLastLineShowsWhenTheFileStaysAsItIs) {
+    testing::TempDir dir;
+    const std::string path = dir.FilePath("run.txt");
+    const std::string last = Line(300);
+    Append(path, Line(100) + Line(200) + last.substr(0, last.size() - 2)); // "... 7", no end
+    std::string error;
+    auto log = TIndexedLog::Open(path, error);
+    ASSERT_TRUE(log) << error;
+    log->Start(std::chrono::milliseconds(20));
+    ASSERT_TRUE(FollowUntil(*log, 3));
+    const auto lastZero = [&] {
+        return log->Query([](const TLogIndex& index, const TByteReader& read) {
+            double zero = 0;
+            index.ForEach(read, 200, 200, [&](const TSample& s) {
+                zero = s.Record.Values.back();
+                return true;
+            });
+            return zero;
+        });
+    };
+    EXPECT_EQ(lastZero(), 7);
+    Append(path, "5\r\n" + Line(400)); // the zero count was 75
+    ASSERT_TRUE(FollowUntil(*log, 4));
+    EXPECT_EQ(lastZero(), 75);
+    EXPECT_EQ(log->Query([](const TLogIndex& index, const TByteReader&) {
+        return index.Lines() * 10 + index.Malformed();
+    }),
+              40u);
 }
 
 TEST(ViewerFollow, ReplacedFileStartsOverAndCancelKeepsWhatIsIndexed) {

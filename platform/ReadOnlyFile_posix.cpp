@@ -1,4 +1,4 @@
-#include "platform/MappedFile.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -49,7 +49,9 @@ void InstallHandlerOnce() {
 }
 
 // The copy sits in a function of its own so that nothing of the caller's lives across the
-// jump back.
+// jump back. The signal mask is saved and restored with it: a runtime that wraps signal
+// handlers (the thread sanitizer's) may block SIGBUS while one runs, and a bus error that
+// arrives blocked kills the process.
 bool GuardedCopy(char* out, const char* from, size_t length) {
     sigjmp_buf guard;
     if (sigsetjmp(guard, 1) != 0) {
@@ -66,7 +68,7 @@ bool GuardedCopy(char* out, const char* from, size_t length) {
 
 } // namespace
 
-std::unique_ptr<TMappedFile> TMappedFile::Open(const std::string& path, std::string& error) {
+std::unique_ptr<TReadOnlyFile> TReadOnlyFile::Open(const std::string& path, std::string& error) {
     InstallHandlerOnce();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -91,21 +93,21 @@ std::unique_ptr<TMappedFile> TMappedFile::Open(const std::string& path, std::str
         ::madvise(data, size, MADV_SEQUENTIAL);
     }
     ::close(fd); // the mapping keeps the file
-    return std::unique_ptr<TMappedFile>(new TMappedFile(static_cast<const char*>(data), size));
+    return std::unique_ptr<TReadOnlyFile>(new TReadOnlyFile(data, size));
 }
 
-TMappedFile::~TMappedFile() {
+TReadOnlyFile::~TReadOnlyFile() {
     if (size_ > 0)
-        ::munmap(const_cast<char*>(data_), size_);
+        ::munmap(native_, size_);
 }
 
-bool TMappedFile::Read(uint64_t offset, size_t length, char* out) const {
+bool TReadOnlyFile::Read(uint64_t offset, size_t length, char* out) const {
     if (offset > size_ || length > size_ - offset)
         return false;
-    return length == 0 || GuardedCopy(out, data_ + offset, length);
+    return length == 0 || GuardedCopy(out, static_cast<const char*>(native_) + offset, length);
 }
 
-bool TMappedFile::CurrentSize(const std::string& path, uint64_t& size) {
+bool TReadOnlyFile::CurrentSize(const std::string& path, uint64_t& size) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
