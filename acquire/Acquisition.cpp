@@ -207,7 +207,7 @@ std::optional<int> TAcquisition::Record() {
         }
     }
     if (options_.Json) {
-        const std::string line = JsonLine(record, now);
+        const std::string line = JsonLine(polls_ + 1, record, now);
         if (std::fwrite(line.data(), 1, line.size(), hooks_.Out) != line.size() ||
             std::fflush(hooks_.Out) != 0) {
             status_.Say(std::string("cannot write the JSON stream: ") + std::strerror(errno));

@@ -4,6 +4,7 @@
 #include "app/DataLog.h"
 #include "app/RecordFields.h"
 
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 
@@ -36,17 +37,17 @@ std::string UtcTimeStamp(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-std::string JsonLine(const app::TMeasurementRecord& record,
-                     std::chrono::system_clock::time_point when) {
-    std::string line = "{";
+std::string JsonLine(uint64_t seq, const app::TMeasurementRecord& record,
+                     std::chrono::system_clock::time_point measured) {
+    std::string line = "{\"seq\":" + std::to_string(seq) + ",";
     for (const app::TRecordField& field : app::RecordFields()) {
         line += '"';
         line += field.Key;
         line += "\":";
-        line += app::FieldText(field, record);
+        line += std::isfinite(field.Get(record)) ? app::FieldText(field, record) : "null";
         line += ',';
         if (&field == &app::RecordFields()[app::kTickField])
-            line += "\"time\":\"" + UtcTimeStamp(when) + "\",";
+            line += "\"time\":\"" + UtcTimeStamp(measured) + "\",";
     }
     line.back() = '}';
     line += '\n';

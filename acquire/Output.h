@@ -10,10 +10,12 @@
 
 namespace orvi::acquire {
 
-// One JSON object and "\n": "tick", "time" (UTC, ISO 8601 with milliseconds) and every field
-// of the record under its key, numbers in the data log's text.
-std::string JsonLine(const app::TMeasurementRecord& record,
-                     std::chrono::system_clock::time_point when);
+// One JSON object and "\n": "seq" (the record's line number in its data log, from 1; without
+// a log, the run's count of records), "tick", "time" (UTC, ISO 8601 with milliseconds: when
+// the reply arrived) and every field of the record under its key, numbers in the data log's
+// text. A value that is not finite is null (JSON has no NaN or infinity).
+std::string JsonLine(uint64_t seq, const app::TMeasurementRecord& record,
+                     std::chrono::system_clock::time_point measured);
 
 // "2026-12-09T10:15:59.123Z".
 std::string UtcTimeStamp(std::chrono::system_clock::time_point when);
