@@ -25,7 +25,12 @@ std::string PortText(int portNumber) {
 
 TAcquisition::TAcquisition(TAcquireOptions options, TStopRequests& requests, TAcquireHooks hooks)
     : options_(std::move(options)), requests_(requests), hooks_(std::move(hooks)),
-      status_(hooks_.Err), exchange_(port_, {[this] { ServeMessages(); }, {}, hooks_.Sleep}) {
+      status_(hooks_.Err),
+      exchange_(port_, {[this] { ServeMessages(); },
+                        {},
+                        hooks_.Sleep,
+                        app::TStrayBytes::Discard,
+                        [this](const std::string& warning) { status_.Say(warning); }}) {
     if (!hooks_.Tick)
         hooks_.Tick = &platform::TickCount;
     port_.SetAutoOpen(false);
