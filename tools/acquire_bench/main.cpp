@@ -5,9 +5,23 @@
 //   memory [seconds]                 resident memory of orvi_acquire after 1 s and at the end
 //                                    of a long run (600 for the 10-minute run)
 //   reconnect [times]                from the adapter coming back to the first poll on it
-// The simulator answers as late as the 27 bytes of an exchange take on the wire.
+//   line [baud] [seconds] [rounds] [react-us] [exchanges]
+//                                    --pace console (interval 1 ms) and --pace line (interval
+//                                    0), alternating round by round, against a simulator that
+//                                    takes as long as the wire (--line-time, --react-us), with
+//                                    the physical limit; then the round trip of one exchange at
+//                                    the line's pace against raw termios, alternating
+// The polls mode's simulator answers as late as the 27 bytes of an exchange take on the wire.
+#include "app/DeviceExchange.h"
 #include "platform/Clock.h"
+#include "platform/Termios2_linux.h"
+#include "serial/ComPort.h"
 #include "tools/simulator/DeviceSimulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <termios.h>
 
 #include <chrono>
 #include <cstdio>
@@ -125,12 +139,16 @@ struct Measured {
     double cpuPercent = 0;
 };
 
-Measured AcquireRound(int baud, int seconds) {
+// orvi_acquire against `scenario` for `seconds` after a second to settle; `extra` options
+// come after the port, speed and log.
+Measured AcquireRound(const orvi::sim::Scenario& scenario, int baud, int seconds,
+                      const std::vector<std::string>& extra) {
     Folder f;
-    orvi::sim::DeviceSimulator device(LateBy(baud), orvi::sim::PortSetup{5, f.path.string()});
-    const pid_t pid = Spawn({ORVI_ACQUIRE, "--port", "COM5", "--baud", std::to_string(baud),
-                             "--interval", "1", "--log", f.File("log.txt")},
-                            f.path.string(), f.File("out"), f.File("err"));
+    orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
+    std::vector<std::string> args = {ORVI_ACQUIRE, "--port", "COM5", "--baud",
+                                     std::to_string(baud), "--log", f.File("log.txt")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const pid_t pid = Spawn(args, f.path.string(), f.File("out"), f.File("err"));
     orvi::platform::SleepMs(1000); // settle
     const size_t lines0 = Lines(f.File("log.txt"));
     const double cpu0 = CpuSeconds(pid);
@@ -164,7 +182,7 @@ Measured ConsoleRound(int baud, int seconds) {
 int Polls(int baud, int seconds, int rounds) {
     double acquirePolls = 0, acquireCpu = 0, consolePolls = 0, consoleCpu = 0;
     for (int r = 0; r < rounds; ++r) {
-        const Measured a = AcquireRound(baud, seconds);
+        const Measured a = AcquireRound(LateBy(baud), baud, seconds, {"--interval", "1"});
         const Measured c = ConsoleRound(baud, seconds);
         std::printf("round %d: orvi_acquire %.1f polls/s, CPU %.2f%%; console %.1f polls/s, CPU "
                     "%.2f%%\n",
@@ -238,6 +256,135 @@ int Reconnect(int times) {
     return 0;
 }
 
+// ---- line: the two paces against a device that takes as long as the wire ----
+
+// Polls per second that the line allows: two exchanges of 7 + 20 bytes at 10 bits a byte,
+// and the device's reaction to each request.
+double LineLimit(int baud, int reactUs) {
+    return 1.0 / (2.0 * (7 + 20) * 10 / baud + 2e-6 * reactUs);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+double Us(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+// Request queued to reply taken, through the exchange at the line's pace (a flash-record
+// exchange: one request, one 20-byte reply), on a port of its own.
+class ExchangePath {
+public:
+    explicit ExchangePath(int baud)
+        : device_(orvi::sim::SteadyScenario(), orvi::sim::PortSetup{7, {}}),
+          exchange_(Opened(port_, baud),
+                    {{}, {}, {}, orvi::app::TStrayBytes::Discard, {}, orvi::app::TPace::Line, {}}) {}
+    ~ExchangePath() { port_.SetOpen(false); }
+    double RoundTripUs() {
+        const auto t0 = Clock::now();
+        const orvi::app::TFlashResult r = exchange_.ReadFlashRecord();
+        return r == orvi::app::TFlashResult::Failure ? -1 : Us(Clock::now() - t0);
+    }
+
+private:
+    static orvi::TOrvComPort& Opened(orvi::TOrvComPort& port, int baud) {
+        port.SetAutoOpen(false);
+        port.SetComNumber(7);
+        port.SetBaud(baud);
+        port.SetOpen(true);
+        return port;
+    }
+    orvi::sim::DeviceSimulator device_;
+    orvi::TOrvComPort port_;
+    orvi::app::TDeviceExchange exchange_;
+};
+
+// The same request and reply by raw termios writes and reads, as tools/dispatch_bench does.
+class RawPath {
+public:
+    explicit RawPath(int baud) : device_(orvi::sim::SteadyScenario(), orvi::sim::PortSetup{8, {}}) {
+        fd_ = ::open(device_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd_, TCSANOW, &t);
+        orvi::platform::SetAnyBaudRate(fd_, uint32_t(baud));
+    }
+    ~RawPath() { ::close(fd_); }
+    double RoundTripUs() {
+        const auto t0 = Clock::now();
+        if (::write(fd_, orvi::app::FlashRequest.data(), orvi::app::FlashRequest.size()) !=
+            ssize_t(orvi::app::FlashRequest.size()))
+            return -1;
+        uint8_t reply[20];
+        for (size_t got = 0; got < sizeof reply;) {
+            pollfd p{fd_, POLLIN, 0};
+            poll(&p, 1, 1000);
+            const ssize_t r = ::read(fd_, reply + got, sizeof reply - got);
+            if (r > 0)
+                got += size_t(r);
+            else if (r == 0 || errno != EAGAIN)
+                return -1;
+        }
+        return Us(Clock::now() - t0);
+    }
+
+private:
+    orvi::sim::DeviceSimulator device_;
+    int fd_ = -1;
+};
+
+void RoundTrips(int exchanges) {
+    ExchangePath viaExchange(921600); // the simulator's pty in a temporary port folder
+    RawPath raw(921600);
+    std::vector<double> exchange, termios;
+    for (int i = 0; i < exchanges; ++i) {
+        exchange.push_back(viaExchange.RoundTripUs());
+        termios.push_back(raw.RoundTripUs());
+    }
+    const double e50 = Median(exchange), r50 = Median(termios);
+    std::printf("round trip, 6 out / 20 back, %d of each alternating: exchange at --pace line "
+                "median %.1f us, raw termios median %.1f us; ratio %.2f\n",
+                exchanges, e50, r50, e50 / r50);
+}
+
+int Line(int baud, int seconds, int rounds, int reactUs) {
+    orvi::sim::Scenario s = orvi::sim::SteadyScenario();
+    s.lineTime = true;
+    s.reactUs = uint32_t(reactUs);
+    const double limit = LineLimit(baud, reactUs);
+    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu;
+    for (int r = 0; r < rounds; ++r) {
+        const Measured c = AcquireRound(s, baud, seconds, {"--pace", "console", "--interval", "1"});
+        const Measured l = AcquireRound(s, baud, seconds, {"--pace", "line", "--interval", "0"});
+        std::printf("round %d: --pace console %.1f polls/s (%.1f%% of the limit), CPU %.2f%%; "
+                    "--pace line %.1f polls/s (%.1f%%), CPU %.2f%%\n",
+                    r + 1, c.pollsPerSecond, 100 * c.pollsPerSecond / limit, c.cpuPercent,
+                    l.pollsPerSecond, 100 * l.pollsPerSecond / limit, l.cpuPercent);
+        consolePolls.push_back(c.pollsPerSecond);
+        consoleCpu.push_back(c.cpuPercent);
+        linePolls.push_back(l.pollsPerSecond);
+        lineCpu.push_back(l.cpuPercent);
+    }
+    const double cp = Median(consolePolls), cc = Median(consoleCpu), lp = Median(linePolls),
+                 lc = Median(lineCpu);
+    // CPU per poll in microseconds.
+    const auto perPoll = [](double cpuPercent, double polls) {
+        return polls > 0 ? cpuPercent / 100 / polls * 1e6 : 0.0;
+    };
+    std::printf("baud %d, reaction %d us, physical limit %.1f polls/s; medians of %d rounds of "
+                "%d s:\n  --pace console %.1f polls/s = %.1f%% of the limit, CPU %.2f%% of one "
+                "core, %.0f us CPU per poll\n  --pace line    %.1f polls/s = %.1f%% of the limit, "
+                "CPU %.2f%% of one core, %.0f us CPU per poll\n  line/console: polls %.2fx, CPU "
+                "per poll %.2fx\n",
+                baud, reactUs, limit, rounds, seconds, cp, 100 * cp / limit, cc, perPoll(cc, cp), lp,
+                100 * lp / limit, lc, perPoll(lc, lp), cp > 0 ? lp / cp : 0.0,
+                perPoll(cc, cp) > 0 ? perPoll(lc, lp) / perPoll(cc, cp) : 0.0);
+    return 0;
+}
+
 int Argument(int argc, char** argv, int i, int fallback) {
     return argc > i ? std::atoi(argv[i]) : fallback;
 }
@@ -249,11 +396,19 @@ int main(int argc, char** argv) {
     if (mode == "polls")
         return Polls(Argument(argc, argv, 2, 921600), Argument(argc, argv, 3, 5),
                      Argument(argc, argv, 4, 3));
+    if (mode == "line") {
+        const int status = Line(Argument(argc, argv, 2, 921600), Argument(argc, argv, 3, 5),
+                                Argument(argc, argv, 4, 3), Argument(argc, argv, 5, 0));
+        RoundTrips(Argument(argc, argv, 6, 2000));
+        return status;
+    }
     if (mode == "memory")
         return Memory(Argument(argc, argv, 2, 20));
     if (mode == "reconnect")
         return Reconnect(Argument(argc, argv, 2, 5));
     std::fprintf(stderr, "usage: orvi_acquire_bench polls [baud] [seconds] [rounds]\n"
+                         "       orvi_acquire_bench line [baud] [seconds] [rounds] [react-us] "
+                         "[exchanges]\n"
                          "       orvi_acquire_bench memory [seconds]\n"
                          "       orvi_acquire_bench reconnect [times]\n");
     return 2;

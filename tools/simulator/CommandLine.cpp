@@ -15,6 +15,7 @@ constexpr int kMaxPortNumber = 256;
 constexpr size_t kLongReply = kReplyLength + 5;
 constexpr size_t kShortReply = 15;
 constexpr int64_t kMaxFlashRecords = 1000000;
+constexpr int64_t kMaxReactUs = 10000000;
 
 // What the options chose, before the scenario is put together.
 struct Choices {
@@ -160,6 +161,11 @@ const std::vector<Option>& Options() {
          [](Choices& c, auto& v) {
              return Number("--late", v, 0, UINT32_MAX, c.line.scenario.replyDelayMs);
          }},
+        {"--line-time", false, Flag([](Choices& c) { c.line.scenario.lineTime = true; })},
+        {"--react-us", true,
+         [](Choices& c, auto& v) {
+             return Number("--react-us", v, 0, kMaxReactUs, c.line.scenario.reactUs);
+         }},
         {"--long-replies", false,
          Flag([](Choices& c) { c.line.scenario.replyLength = kLongReply; })},
         {"--short-replies", false,
@@ -270,6 +276,12 @@ Misbehaviour:
   --long-replies        replies of 25 bytes (5 filler bytes after the 20)
   --short-replies       replies of 15 bytes
   --reply-length N      replies of N bytes (0 to 4096)
+Timing (for benchmarks):
+  --line-time           take as long as the wire: a request counts as whole, and a
+                        reply leaves, only once its bytes have crossed the line at the
+                        port's baud rate (10 bits a byte), one after another
+  --react-us US         the device's reaction: US microseconds between a whole request
+                        and its reply (0 to 10000000, default 0)
 Flash memory:
   --flash-records N     N records, alternating housing ('a') and sensor ('o') sets,
                         then the end record; without it the memory is empty
@@ -294,6 +306,10 @@ std::string DescribeScenario(const Scenario& s) {
         out << ", answers only the first " << *s.answerFirst << " requests";
     if (s.replyDelayMs != 0)
         out << ", replies " << s.replyDelayMs << " ms late";
+    if (s.lineTime)
+        out << ", replies paced at the line's speed";
+    if (s.reactUs != 0)
+        out << ", reacts in " << s.reactUs << " us";
     if (s.replyLength != kReplyLength)
         out << ", replies of " << s.replyLength << " bytes";
     if (!s.flash.empty())
