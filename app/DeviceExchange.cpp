@@ -96,6 +96,9 @@ void TDeviceExchange::TakeAwaitedReply(uint16_t count) {
     for (uint8_t& byte : *awaited_)
         byte = port_.GetByte();
     arrived_ = true;
+    // Bytes beyond the reply: until the event has ended they are its handlers' and the count
+    // shows none, so the next request would go out before they were discarded.
+    beyondReply_ = count > kReplyLength;
 }
 
 size_t TDeviceExchange::Drain(uint32_t quietMs) {
@@ -121,12 +124,14 @@ size_t TDeviceExchange::Drain(uint32_t quietMs) {
 // Bytes that no request of ours is waiting for are another request's reply, or part of one:
 // taken as the start of the next reply, they would shift every later record.
 bool TDeviceExchange::Resync() {
-    if (hooks_.Stray != TStrayBytes::Discard || (!outOfStep_ && port_.InCount() == 0))
+    if (hooks_.Stray != TStrayBytes::Discard ||
+        (!outOfStep_ && !beyondReply_ && port_.InCount() == 0))
         return true;
     const bool late = outOfStep_;
     const size_t discarded = Drain(late ? kLateQuietMs : kStrayQuietMs);
     const bool quiet = port_.InCount() == 0;
     outOfStep_ = !quiet;
+    beyondReply_ = false;
     if (discarded > 0 && hooks_.Warn) {
         hooks_.Warn(std::to_string(discarded) +
                     (late ? " bytes that came after the reply wait had ended (a late reply) were "

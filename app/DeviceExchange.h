@@ -121,6 +121,7 @@ private:
     bool outOfStep_ = false; // a wait ran out: a late reply may still come
     TReply* awaited_ = nullptr; // TPace::Line: where the reply goes while a wait runs
     bool arrived_ = false;      // TPace::Line: the event took the awaited reply
+    bool beyondReply_ = false;  // TPace::Line: the event had more than the reply
 
     TOrvCustomComPort& port_;
     THooks hooks_;
