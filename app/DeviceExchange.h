@@ -118,7 +118,7 @@ private:
     // false when the line does not fall quiet.
     bool Resync();
 
-    bool outOfStep_ = false; // a wait ran out: a late reply may still come
+    bool outOfStep_ = false;    // a wait ran out: a late reply may still come
     TReply* awaited_ = nullptr; // TPace::Line: where the reply goes while a wait runs
     bool arrived_ = false;      // TPace::Line: the event took the awaited reply
     bool beyondReply_ = false;  // TPace::Line: the event had more than the reply

@@ -145,8 +145,8 @@ Measured AcquireRound(const orvi::sim::Scenario& scenario, int baud, int seconds
                       const std::vector<std::string>& extra) {
     Folder f;
     orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
-    std::vector<std::string> args = {ORVI_ACQUIRE, "--port", "COM5", "--baud",
-                                     std::to_string(baud), "--log", f.File("log.txt")};
+    std::vector<std::string> args = {ORVI_ACQUIRE,         "--port", "COM5",           "--baud",
+                                     std::to_string(baud), "--log",  f.File("log.txt")};
     args.insert(args.end(), extra.begin(), extra.end());
     const pid_t pid = Spawn(args, f.path.string(), f.File("out"), f.File("err"));
     orvi::platform::SleepMs(1000); // settle
@@ -280,7 +280,8 @@ public:
     explicit ExchangePath(int baud)
         : device_(orvi::sim::SteadyScenario(), orvi::sim::PortSetup{7, {}}),
           exchange_(Opened(port_, baud),
-                    {{}, {}, {}, orvi::app::TStrayBytes::Discard, {}, orvi::app::TPace::Line, {}}) {}
+                    {{}, {}, {}, orvi::app::TStrayBytes::Discard, {}, orvi::app::TPace::Line, {}}) {
+    }
     ~ExchangePath() { port_.SetOpen(false); }
     double RoundTripUs() {
         const auto t0 = Clock::now();
@@ -379,8 +380,8 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
                 "core, %.0f us CPU per poll\n  --pace line    %.1f polls/s = %.1f%% of the limit, "
                 "CPU %.2f%% of one core, %.0f us CPU per poll\n  line/console: polls %.2fx, CPU "
                 "per poll %.2fx\n",
-                baud, reactUs, limit, rounds, seconds, cp, 100 * cp / limit, cc, perPoll(cc, cp), lp,
-                100 * lp / limit, lc, perPoll(lc, lp), cp > 0 ? lp / cp : 0.0,
+                baud, reactUs, limit, rounds, seconds, cp, 100 * cp / limit, cc, perPoll(cc, cp),
+                lp, 100 * lp / limit, lc, perPoll(lc, lp), cp > 0 ? lp / cp : 0.0,
                 perPoll(cc, cp) > 0 ? perPoll(lc, lp) / perPoll(cc, cp) : 0.0);
     return 0;
 }

@@ -13,8 +13,8 @@
 #include <deque>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -128,8 +128,9 @@ void DeviceSimulator::Engine::ReadRequests(int master, int64_t nowMs) {
             ++counters.repliesQueued;
             const int64_t due = nowMs + model.GetScenario().replyDelayMs + model.ExtraDelayMs();
             const int64_t dueUs = ReplyDueUs(master, nowUs, requestLength, reply->size());
-            const auto at = std::upper_bound(pending.begin(), pending.end(), due,
-                                             [](int64_t d, const Pending& p) { return d < p.dueMs; });
+            const auto at =
+                std::upper_bound(pending.begin(), pending.end(), due,
+                                 [](int64_t d, const Pending& p) { return d < p.dueMs; });
             pending.insert(at, {due, dueUs, std::move(*reply)});
         }
     }
