@@ -9,8 +9,9 @@
 //                                    --pace console (interval 1 ms) and --pace line (interval
 //                                    0), alternating round by round, against a simulator that
 //                                    takes as long as the wire (--line-time, --react-us), with
-//                                    the physical limit; then the round trip of one exchange at
-//                                    the line's pace against raw termios, alternating
+//                                    the physical limit and a raw termios poller beside them;
+//                                    then the round trip of one exchange at the line's pace
+//                                    against raw termios, alternating
 // The polls mode's simulator answers as late as the 27 bytes of an exchange take on the wire.
 #include "app/DeviceExchange.h"
 #include "platform/Clock.h"
@@ -302,41 +303,89 @@ private:
     orvi::app::TDeviceExchange exchange_;
 };
 
-// The same request and reply by raw termios writes and reads, as tools/dispatch_bench does.
+// A port opened for plain termios reads and writes at `baud`; -1 when it cannot be opened.
+int OpenRawPort(const std::string& path, int baud) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0)
+        return -1;
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    orvi::platform::SetAnyBaudRate(fd, uint32_t(baud));
+    return fd;
+}
+
+// One request and its 20-byte reply by raw termios calls, as tools/dispatch_bench does;
+// false when the reply did not come.
+bool RawExchange(int fd, const uint8_t* request, size_t length) {
+    if (::write(fd, request, length) != ssize_t(length))
+        return false;
+    uint8_t reply[20];
+    for (size_t got = 0; got < sizeof reply;) {
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, 1000);
+        const ssize_t r = ::read(fd, reply + got, sizeof reply - got);
+        if (r > 0)
+            got += size_t(r);
+        else if (r == 0 || errno != EAGAIN)
+            return false;
+    }
+    return true;
+}
+
 class RawPath {
 public:
     RawPath(const orvi::sim::Scenario& scenario, int baud)
-        : device_(scenario, orvi::sim::PortSetup{8, {}}) {
-        fd_ = ::open(device_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios t{};
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-        orvi::platform::SetAnyBaudRate(fd_, uint32_t(baud));
-    }
+        : device_(scenario, orvi::sim::PortSetup{8, {}}),
+          fd_(OpenRawPort(device_.SlavePath(), baud)) {}
     ~RawPath() { ::close(fd_); }
     double RoundTripUs() {
         const auto t0 = Clock::now();
-        if (::write(fd_, orvi::app::FlashRequest.data(), orvi::app::FlashRequest.size()) !=
-            ssize_t(orvi::app::FlashRequest.size()))
-            return -1;
-        uint8_t reply[20];
-        for (size_t got = 0; got < sizeof reply;) {
-            pollfd p{fd_, POLLIN, 0};
-            poll(&p, 1, 1000);
-            const ssize_t r = ::read(fd_, reply + got, sizeof reply - got);
-            if (r > 0)
-                got += size_t(r);
-            else if (r == 0 || errno != EAGAIN)
-                return -1;
-        }
-        return Us(Clock::now() - t0);
+        const auto& request = orvi::app::FlashRequest;
+        return RawExchange(fd_, request.data(), request.size()) ? Us(Clock::now() - t0) : -1;
     }
 
 private:
     orvi::sim::DeviceSimulator device_;
     int fd_ = -1;
 };
+
+// The raw-client mode, a process of its own as orvi_acquire is: polls (housing and sensor
+// exchange) back to back by raw termios calls for a second to settle and `seconds` more;
+// prints the polls per second of the second part.
+int RawClient(const std::string& path, int baud, int seconds) {
+    const int fd = OpenRawPort(path, baud);
+    if (fd < 0)
+        return 1;
+    const auto poll = [fd] {
+        const auto& h = orvi::app::HousingRequest;
+        const auto& s = orvi::app::SensorRequest;
+        return RawExchange(fd, h.data(), h.size()) && RawExchange(fd, s.data(), s.size());
+    };
+    const auto settled = Clock::now() + std::chrono::seconds(1);
+    while (Clock::now() < settled && poll()) {
+    }
+    const auto t0 = Clock::now();
+    const auto end = t0 + std::chrono::seconds(seconds);
+    uint64_t polls = 0;
+    while (Clock::now() < end && poll())
+        ++polls;
+    std::printf("%.3f\n", double(polls) / std::chrono::duration<double>(Clock::now() - t0).count());
+    ::close(fd);
+    return 0;
+}
+
+// Polls per second of a raw-client process against `scenario`.
+double RawRound(const orvi::sim::Scenario& scenario, int baud, int seconds) {
+    Folder f;
+    orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
+    const pid_t pid = Spawn({"/proc/self/exe", "raw-client", device.SlavePath(),
+                             std::to_string(baud), std::to_string(seconds)},
+                            f.path.string(), f.File("out"), f.File("err"));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return std::atof(Bytes(f.File("out")).c_str());
+}
 
 // Against a device that answers at once (as tools/dispatch_bench's responder does), and
 // against one that takes as long as the wire at 921600 baud.
@@ -364,14 +413,17 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
     s.lineTime = true;
     s.reactUs = uint32_t(reactUs);
     const double limit = LineLimit(baud, reactUs);
-    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu;
+    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu, rawPolls;
     for (int r = 0; r < rounds; ++r) {
         const Measured c = AcquireRound(s, baud, seconds, {"--pace", "console", "--interval", "1"});
         const Measured l = AcquireRound(s, baud, seconds, {"--pace", "line", "--interval", "0"});
+        rawPolls.push_back(RawRound(s, baud, seconds));
         std::printf("round %d: --pace console %.1f polls/s (%.1f%% of the limit), CPU %.2f%%; "
-                    "--pace line %.1f polls/s (%.1f%%), CPU %.2f%%\n",
+                    "--pace line %.1f polls/s (%.1f%%), CPU %.2f%%; raw termios %.1f polls/s "
+                    "(%.1f%%)\n",
                     r + 1, c.pollsPerSecond, 100 * c.pollsPerSecond / limit, c.cpuPercent,
-                    l.pollsPerSecond, 100 * l.pollsPerSecond / limit, l.cpuPercent);
+                    l.pollsPerSecond, 100 * l.pollsPerSecond / limit, l.cpuPercent, rawPolls.back(),
+                    100 * rawPolls.back() / limit);
         consolePolls.push_back(c.pollsPerSecond);
         consoleCpu.push_back(c.cpuPercent);
         linePolls.push_back(l.pollsPerSecond);
@@ -391,6 +443,10 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
                 baud, reactUs, limit, rounds, seconds, cp, 100 * cp / limit, cc, perPoll(cc, cp),
                 lp, 100 * lp / limit, lc, perPoll(lc, lp), cp > 0 ? lp / cp : 0.0,
                 perPoll(cc, cp) > 0 ? perPoll(lc, lp) / perPoll(cc, cp) : 0.0);
+    const double rp = Median(rawPolls);
+    std::printf("  raw termios, back to back: %.1f polls/s = %.1f%% of the limit (what this "
+                "machine's load leaves); --pace line/raw %.2f\n",
+                rp, 100 * rp / limit, rp > 0 ? lp / rp : 0.0);
     return 0;
 }
 
@@ -411,6 +467,8 @@ int main(int argc, char** argv) {
         RoundTrips(Argument(argc, argv, 6, 2000));
         return status;
     }
+    if (mode == "raw-client" && argc > 4)
+        return RawClient(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (mode == "memory")
         return Memory(Argument(argc, argv, 2, 20));
     if (mode == "reconnect")
