@@ -1,5 +1,6 @@
 #include "acquire/Acquisition.h"
 
+#include "acquire/Terminal.h"
 #include "app/PortDiscovery.h"
 #include "platform/Clock.h"
 #include "platform/MessageTarget.h"
@@ -16,24 +17,30 @@ namespace {
 constexpr int kHighestPort = 65535;
 constexpr auto kStep = std::chrono::milliseconds(10);
 constexpr auto kAdapterCheck = std::chrono::milliseconds(50);
-
-std::string PortText(int portNumber) {
-    return "COM" + std::to_string(portNumber) + " (" + PortDevice(portNumber) + ")";
-}
+// How long a reply wait goes on once a stop was asked for: a device that answers completes
+// the poll in progress, a silent one does not hold the stop for the rest of its 5 s.
+constexpr auto kStopGrace = std::chrono::milliseconds(500);
 
 } // namespace
 
 TAcquisition::TAcquisition(TAcquireOptions options, TStopRequests& requests, TAcquireHooks hooks)
     : options_(std::move(options)), requests_(requests), hooks_(std::move(hooks)),
-      status_(hooks_.Err),
+      status_(hooks_.Err, platform::IsTerminal(hooks_.Err) &&
+                              !(options_.Json && platform::IsTerminal(hooks_.Out))),
       exchange_(port_, {[this] { ServeMessages(); },
-                        {},
+                        [this] { return Abandoned(); },
                         hooks_.Sleep,
                         app::TStrayBytes::Discard,
                         [this](const std::string& warning) { status_.Say(warning); }}) {
     if (!hooks_.Tick)
         hooks_.Tick = &platform::TickCount;
     port_.SetAutoOpen(false);
+    if (options_.Json) {
+        json_ = std::make_unique<TJsonStream>(
+            hooks_.Out, [this](const std::string& warning) { status_.Say(warning); });
+        listeners_.push_back(json_.get());
+    }
+    listeners_.insert(listeners_.end(), hooks_.Listeners.begin(), hooks_.Listeners.end());
 }
 
 TAcquisition::~TAcquisition() {
@@ -77,9 +84,9 @@ int TAcquisition::OpenPort() {
     try {
         OpenAt(found);
     } catch (const std::exception& e) {
+        portNumber_ = found;
         const std::string hint = AccessHint(found);
-        status_.Say("cannot open " + PortText(found) + ": " + e.what() +
-                    (hint.empty() ? "" : " " + hint));
+        status_.Say("cannot open " + PortName() + ": " + (hint.empty() ? e.what() : hint));
         return kNoPort;
     }
     portNumber_ = found;
@@ -116,11 +123,13 @@ void TAcquisition::OpenAt(int portNumber) {
 int TAcquisition::OpenLog() {
     if (options_.LogFile.empty() && options_.LogDir.empty())
         return kEndedAsAsked;
-    logPath_ = options_.LogFile.empty()
-                   ? DatedLogPath(options_.LogDir, std::chrono::system_clock::now())
-                   : options_.LogFile;
     try {
-        log_ = std::make_unique<app::TDataLog>(logPath_);
+        if (options_.LogFile.empty()) {
+            log_ = CreateDatedLog(options_.LogDir, std::chrono::system_clock::now(), logPath_);
+        } else {
+            logPath_ = options_.LogFile;
+            log_ = std::make_unique<app::TDataLog>(logPath_);
+        }
     } catch (const std::exception& e) {
         status_.Say(e.what());
         return kRunFailed;
@@ -173,36 +182,53 @@ std::optional<int> TAcquisition::PollOnce() {
     try {
         result = exchange_.PollDevice();
     } catch (const std::exception& e) {
-        return Lost(std::string("the port was lost: ") + e.what());
+        return Lost("the port " + PortName() + " was lost: " + LossReason(portNumber_, e.what()));
     }
+    // The replies are in: this is the time of the measurement, whenever the line is written.
+    const auto measured = std::chrono::system_clock::now();
     switch (result) {
     case app::TPollResult::NoAnswer:
-        return Lost(SilenceReason());
+        if (requests_.Stop)
+            return kEndedAsAsked; // the wait was given up for the stop
+        return Silent();
     case app::TPollResult::DataEnded:
         status_.Say("the device reports the end of its data");
         return kEndedAsAsked;
     case app::TPollResult::Reading:
         break;
     }
-    return Record();
+    if (silent_) {
+        silent_ = false;
+        status_.Say("the device on " + PortName() + " answers again");
+    }
+    return Record(measured);
 }
 
 // A wait that ran out on a port that went away (the adapter pulled out) is told as that: a
-// flush meets the gone device. Nothing waiting is of use once a poll has failed.
-std::string TAcquisition::SilenceReason() {
+// flush meets the gone device. Otherwise the device is silent: without --reconnect the run
+// ends; with it the port stays open and the next poll asks again (the exchange first drains
+// a reply that comes late), and the silence is told once.
+std::optional<int> TAcquisition::Silent() {
     try {
         port_.FlushInput();
     } catch (const std::exception& e) {
-        return std::string("the port was lost: ") + e.what();
+        return Lost("the port " + PortName() + " was lost: " + LossReason(portNumber_, e.what()));
     }
-    return "the device did not answer within 5 s";
+    const std::string why = "no answer from the device on " + PortName() + " within 5 s";
+    if (!options_.Reconnect) {
+        status_.Say(why);
+        return kRunFailed;
+    }
+    if (!silent_)
+        status_.Say(why + "; polling again until it answers");
+    silent_ = true;
+    return std::nullopt;
 }
 
-// The reading stamped with the tick, into the log and then the stream.
-std::optional<int> TAcquisition::Record() {
+// The reading stamped with the tick, into the log and then to every listener.
+std::optional<int> TAcquisition::Record(std::chrono::system_clock::time_point measured) {
     app::TMeasurementRecord& record = exchange_.Record;
     record.Tick = int32_t(hooks_.Tick());
-    const auto now = std::chrono::system_clock::now();
     if (log_) {
         try {
             log_->Write(app::LogLine(record));
@@ -211,22 +237,39 @@ std::optional<int> TAcquisition::Record() {
             return kRunFailed;
         }
     }
-    if (options_.Json) {
-        const std::string line = JsonLine(polls_ + 1, record, now);
-        if (std::fwrite(line.data(), 1, line.size(), hooks_.Out) != line.size() ||
-            std::fflush(hooks_.Out) != 0) {
-            status_.Say(std::string("cannot write the JSON stream: ") + std::strerror(errno));
+    ++polls_;
+    const app::TLoggedRecord logged{log_ ? log_->Lines() : polls_, &record, measured, &logPath_};
+    for (app::TRunListener* listener : listeners_)
+        listener->OnRecord(logged);
+    if (json_) {
+        if (const std::string failure = json_->Failure(); !failure.empty()) {
+            status_.Say("cannot write the JSON stream: " + failure);
             return kRunFailed;
         }
     }
-    ++polls_;
-    status_.Update(polls_, record, log_ ? log_->Size() : 0);
+    status_.Update(polls_, record, log_ ? std::optional<uint64_t>(log_->Size()) : std::nullopt);
     return std::nullopt;
+}
+
+std::string TAcquisition::PortName() const {
+    if (!options_.Port.empty())
+        return options_.Port;
+    return "COM" + std::to_string(portNumber_) + " (" + PortDevice(portNumber_) + ")";
+}
+
+bool TAcquisition::Abandoned() {
+    if (!requests_.Stop)
+        return false;
+    const auto now = TClock::now();
+    if (!stopSeen_)
+        stopSeen_ = now;
+    return now - *stopSeen_ >= kStopGrace;
 }
 
 // Without --reconnect the run ends; with it the port is closed and the run goes on once the
 // same adapter is back (or ends there at a stop request).
 std::optional<int> TAcquisition::Lost(const std::string& why) {
+    silent_ = false;
     if (!options_.Reconnect) {
         status_.Say(why);
         return kRunFailed;
@@ -239,7 +282,7 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
     }
     if (!WaitForAdapter())
         return kEndedAsAsked;
-    status_.Say("polling again on " + PortText(portNumber_));
+    status_.Say("polling again on " + PortName());
     return std::nullopt;
 }
 
@@ -308,6 +351,8 @@ int TAcquisition::Finish(int status) {
         }
         log_.reset();
     }
+    for (app::TRunListener* listener : listeners_)
+        listener->OnEnd();
     status_.Finish();
     return status;
 }

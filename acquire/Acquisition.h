@@ -6,11 +6,13 @@
 // thread, whose messages it serves while it waits). Only the stop requests are set from
 // elsewhere (Signals.h).
 #include "acquire/Adapter.h"
+#include "acquire/JsonStream.h"
 #include "acquire/Options.h"
 #include "acquire/Output.h"
 #include "acquire/Signals.h"
 #include "app/DataLog.h"
 #include "app/DeviceExchange.h"
+#include "app/RunListener.h"
 #include "serial/ComPort.h"
 
 #include <chrono>
@@ -18,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace orvi::acquire {
 
@@ -26,6 +29,8 @@ struct TAcquireHooks {
     std::function<uint32_t()> Tick; // the system tick counter; empty: the platform's
     std::FILE* Out = stdout;        // the JSON stream
     std::FILE* Err = stderr;        // the status line, warnings and errors
+    // More outputs of each logged record (a publisher); they must outlive the run.
+    std::vector<app::TRunListener*> Listeners;
 };
 
 class TAcquisition {
@@ -36,7 +41,8 @@ public:
     TAcquisition& operator=(const TAcquisition&) = delete;
 
     // The whole run; the exit status. The port is closed and the log closed whole on every
-    // way out.
+    // way out. A stop request ends it within one poll: a reply wait that it interrupts is
+    // given up after half a second.
     int Run();
 
 private:
@@ -49,9 +55,12 @@ private:
     int ReopenLog();
     int Loop();
     std::optional<int> PollOnce();
-    std::string SilenceReason();
-    std::optional<int> Record();
+    std::optional<int> Record(std::chrono::system_clock::time_point measured);
+    std::optional<int> Silent();
     std::optional<int> Lost(const std::string& why);
+    // The port as the user named it, or the port found and its device.
+    std::string PortName() const;
+    bool Abandoned();
     bool WaitForAdapter();
     // Sleeps until `until` in steps of at most 10 ms, serving messages; false when a stop
     // was asked for meanwhile.
@@ -71,7 +80,11 @@ private:
     std::string usbSerial_; // the adapter's USB serial number; empty: reconnect by port
     std::unique_ptr<app::TDataLog> log_;
     std::string logPath_;
+    std::unique_ptr<TJsonStream> json_; // with --json
+    std::vector<app::TRunListener*> listeners_;
     uint64_t polls_ = 0;
+    bool silent_ = false; // the device has not answered since it was told
+    std::optional<TClock::time_point> stopSeen_; // when a reply wait first saw a stop request
     TClock::time_point started_{}; // the first poll's interval began here
 };
 

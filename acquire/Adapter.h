@@ -40,6 +40,11 @@ std::string UsbSerialNumber(int portNumber);
 // attached now.
 int FindUsbSerialNumber(const std::string& serial);
 
+// Why a port in use failed, in the system's words: POSIX tells an adapter that is gone as
+// unplugged, or gives the error of opening its device now; `componentText` (the serial
+// component's message) otherwise.
+std::string LossReason(int portNumber, const std::string& componentText);
+
 // A sentence to add to an open failure: how to get access when this user may not use the
 // port; empty otherwise.
 std::string AccessHint(int portNumber);

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -60,6 +61,20 @@ std::string SerialOfDevice(const std::string& device) {
     return {};
 }
 
+// A character device that is a terminal. One that this user may not open is taken for one: the
+// open fails later with the access hint.
+bool IsSerialPort(const std::string& real) {
+    struct stat st {};
+    if (stat(real.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EACCES || errno == EBUSY;
+    const bool terminal = isatty(fd) == 1;
+    close(fd);
+    return terminal;
+}
+
 } // namespace
 
 TPortNumber::TPortNumber(const std::string& name) {
@@ -76,6 +91,8 @@ TPortNumber::TPortNumber(const std::string& name) {
     const std::string real = RealPath(path);
     if (real.empty())
         throw std::runtime_error("there is no device " + name);
+    if (!IsSerialPort(real))
+        throw std::runtime_error(name + " is not a serial port");
     number_ = NumberOfDevice(real);
     if (number_ > 0)
         return;
@@ -120,6 +137,18 @@ int FindUsbSerialNumber(const std::string& serial) {
         }
     }
     return 0;
+}
+
+std::string LossReason(int portNumber, const std::string& componentText) {
+    const std::string device = PortDevice(portNumber);
+    struct stat st {};
+    if (stat(device.c_str(), &st) != 0)
+        return errno == ENOENT ? "the adapter was unplugged" : std::strerror(errno);
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    close(fd);
+    return componentText.substr(0, componentText.find_last_not_of(" .") + 1);
 }
 
 std::string AccessHint(int portNumber) {

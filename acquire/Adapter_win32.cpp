@@ -28,6 +28,10 @@ int FindUsbSerialNumber(const std::string&) {
     return 0;
 }
 
+std::string LossReason(int, const std::string& componentText) {
+    return componentText;
+}
+
 std::string AccessHint(int) {
     return {};
 }
