@@ -90,7 +90,7 @@ int TAcquisition::OpenPort() {
         return kNoPort;
     }
     portNumber_ = found;
-    usbSerial_ = UsbSerialNumber(found);
+    identity_ = IdentityOf(PortDevice(found));
     return kEndedAsAsked;
 }
 
@@ -280,28 +280,57 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
     } catch (const std::exception&) {
         // A port that is gone may fail to close cleanly; it is closed either way.
     }
-    if (!WaitForAdapter())
-        return kEndedAsAsked;
-    status_.Say("polling again on " + PortName());
+    if (const std::optional<int> end = WaitForAdapter())
+        return end;
+    status_.Say("polling again on " + PortName() +
+                (foundAgain_.empty() || foundAgain_ == options_.Port ? "" : " (" + foundAgain_ + ")"));
     return std::nullopt;
 }
 
-// Ends without the adapter at a stop request or once the run's duration is over.
-bool TAcquisition::WaitForAdapter() {
+std::optional<int> TAcquisition::WaitForAdapter() {
     while (!requests_.Stop && !LimitReached(started_)) {
-        const int found = usbSerial_.empty() ? portNumber_ : FindUsbSerialNumber(usbSerial_);
+        std::string refusal;
+        const int found = FindAgain(refusal);
+        if (!refusal.empty()) {
+            status_.Say(refusal);
+            return kRunFailed;
+        }
         if (found != 0) {
             try {
                 OpenAt(found);
                 portNumber_ = found;
-                return true;
+                return std::nullopt;
             } catch (const std::exception&) {
                 // Not back yet.
             }
         }
         WaitUntil(TClock::now() + kAdapterCheck);
     }
-    return false;
+    return kEndedAsAsked;
+}
+
+// A /dev/serial/by-id or by-path link names the port itself: udev makes it again for the
+// same port. Otherwise the port's identity, exactly; a port that is no USB port is the same
+// port number.
+int TAcquisition::FindAgain(std::string& refusal) {
+    foundAgain_.clear();
+    if (options_.Port.find("/serial/by-") != std::string::npos)
+        return PortNumberOf(options_.Port, named_.get());
+    if (!identity_.Known())
+        return portNumber_;
+    const std::vector<std::string> ports = PortsWithIdentity(identity_);
+    if (ports.size() > 1) {
+        refusal = "cannot tell which port is " + PortName() + " now: ";
+        for (const std::string& port : ports)
+            refusal += port + (&port == &ports.back() ? "" : " and ");
+        refusal += " have the same " + identity_.Words() +
+                   "; name the port by its /dev/serial/by-path link";
+        return 0;
+    }
+    if (ports.empty())
+        return 0;
+    foundAgain_ = ports.front();
+    return PortNumberOf(ports.front(), named_.get());
 }
 
 bool TAcquisition::WaitUntil(TClock::time_point until) {

@@ -61,7 +61,12 @@ private:
     // The port as the user named it, or the port found and its device.
     std::string PortName() const;
     bool Abandoned();
-    bool WaitForAdapter();
+    // Ends without the adapter at a stop request, once the run's duration is over (both
+    // kEndedAsAsked) or when the port cannot be told from another (kRunFailed).
+    std::optional<int> WaitForAdapter();
+    // The port number of the same port now, 0 while it is away; `refusal` set when more than
+    // one port has its identity.
+    int FindAgain(std::string& refusal);
     // Sleeps until `until` in steps of at most 10 ms, serving messages; false when a stop
     // was asked for meanwhile.
     bool WaitUntil(TClock::time_point until);
@@ -77,7 +82,8 @@ private:
     app::TDeviceExchange exchange_;
     std::unique_ptr<TPortNumber> named_; // the --port name's number, and its link if any
     int portNumber_ = 0;
-    std::string usbSerial_; // the adapter's USB serial number; empty: reconnect by port
+    TPortIdentity identity_; // the port's own; unknown: reconnect by port number
+    std::string foundAgain_; // the device that has it after a replug
     std::unique_ptr<app::TDataLog> log_;
     std::string logPath_;
     std::unique_ptr<TJsonStream> json_; // with --json
