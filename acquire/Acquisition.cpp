@@ -14,7 +14,6 @@ namespace orvi::acquire {
 
 namespace {
 
-constexpr int kHighestPort = 65535;
 constexpr auto kStep = std::chrono::milliseconds(10);
 constexpr auto kAdapterCheck = std::chrono::milliseconds(50);
 // How long a reply wait goes on once a stop was asked for: a device that answers completes
@@ -31,16 +30,17 @@ TAcquisition::TAcquisition(TAcquireOptions options, TStopRequests& requests, TAc
                         [this] { return Abandoned(); },
                         hooks_.Sleep,
                         app::TStrayBytes::Discard,
-                        [this](const std::string& warning) { status_.Say(warning); }}) {
+                        [this](const std::string& warning) { status_.Say(warning); }}),
+      run_(port_, exchange_, [this] { return hooks_.Tick(); }) {
     if (!hooks_.Tick)
         hooks_.Tick = &platform::TickCount;
     port_.SetAutoOpen(false);
     if (options_.Json) {
         json_ = std::make_unique<TJsonStream>(
             hooks_.Out, [this](const std::string& warning) { status_.Say(warning); });
-        listeners_.push_back(json_.get());
+        run_.Listeners.push_back(json_.get());
     }
-    listeners_.insert(listeners_.end(), hooks_.Listeners.begin(), hooks_.Listeners.end());
+    run_.Listeners.insert(run_.Listeners.end(), hooks_.Listeners.begin(), hooks_.Listeners.end());
 }
 
 TAcquisition::~TAcquisition() {
@@ -68,7 +68,7 @@ int TAcquisition::OpenPort() {
     try {
         if (options_.Port.empty()) {
             found = app::FindUsbSerialPort(&platform::ReadSerialDeviceMap,
-                                           [this](int n) { return TryOpen(n); });
+                                           [this](int n) { return run_.TryOpenPort(n); });
             if (found == 0) {
                 status_.Say("no USB-serial adapter found");
                 return kNoPort;
@@ -94,30 +94,10 @@ int TAcquisition::OpenPort() {
     return kEndedAsAsked;
 }
 
-bool TAcquisition::TryOpen(int portNumber) {
-    if (portNumber <= 0 || portNumber > kHighestPort)
-        return false;
-    bool opened = false;
-    try {
-        port_.SetComNumber(uint16_t(portNumber));
-        port_.SetOpen(true);
-        opened = true;
-    } catch (const std::exception&) {
-        // Not the port searched for.
-    }
-    port_.SetOpen(false);
-    return opened;
-}
-
 void TAcquisition::OpenAt(int portNumber) {
-    if (portNumber <= 0 || portNumber > kHighestPort)
+    if (portNumber <= 0 || portNumber > app::TAcquisitionRun::kHighestPort)
         throw std::runtime_error("no such port number");
-    port_.SetOpen(false);
-    port_.SetBaud(options_.Baud);
-    port_.SetComNumber(uint16_t(portNumber));
-    port_.SetOpen(true);
-    port_.FlushInput();
-    port_.FlushOutput();
+    run_.OpenPort(portNumber, options_.Baud);
 }
 
 int TAcquisition::OpenLog() {
@@ -125,10 +105,10 @@ int TAcquisition::OpenLog() {
         return kEndedAsAsked;
     try {
         if (options_.LogFile.empty()) {
-            log_ = CreateDatedLog(options_.LogDir, std::chrono::system_clock::now(), logPath_);
+            run_.Log = CreateDatedLog(options_.LogDir, std::chrono::system_clock::now(), logPath_);
         } else {
             logPath_ = options_.LogFile;
-            log_ = std::make_unique<app::TDataLog>(logPath_);
+            run_.Log = std::make_unique<app::TDataLog>(logPath_);
         }
     } catch (const std::exception& e) {
         status_.Say(e.what());
@@ -140,13 +120,13 @@ int TAcquisition::OpenLog() {
 // Closes the log and opens the same name again, after what a file still there holds: a
 // rotation moved the old file away, anything else keeps its lines.
 int TAcquisition::ReopenLog() {
-    if (!log_)
+    if (!run_.Log)
         return kEndedAsAsked;
     try {
-        log_->Close();
-        log_ = std::make_unique<app::TDataLog>(logPath_, app::TDataLog::TOpen::Append);
+        run_.Log->Close();
+        run_.Log = std::make_unique<app::TDataLog>(logPath_, app::TDataLog::TOpen::Append);
     } catch (const std::exception& e) {
-        log_.reset();
+        run_.Log.reset();
         status_.Say(e.what());
         return kRunFailed;
     }
@@ -180,12 +160,10 @@ int TAcquisition::Loop() {
 std::optional<int> TAcquisition::PollOnce() {
     app::TPollResult result;
     try {
-        result = exchange_.PollDevice();
+        result = run_.Poll();
     } catch (const std::exception& e) {
         return Lost("the port " + PortName() + " was lost: " + LossReason(portNumber_, e.what()));
     }
-    // The replies are in: this is the time of the measurement, whenever the line is written.
-    const auto measured = std::chrono::system_clock::now();
     switch (result) {
     case app::TPollResult::NoAnswer:
         if (requests_.Stop)
@@ -201,7 +179,7 @@ std::optional<int> TAcquisition::PollOnce() {
         silent_ = false;
         status_.Say("the device on " + PortName() + " answers again");
     }
-    return Record(measured);
+    return Record();
 }
 
 // A wait that ran out on a port that went away (the adapter pulled out) is told as that: a
@@ -226,28 +204,22 @@ std::optional<int> TAcquisition::Silent() {
 }
 
 // The reading stamped with the tick, into the log and then to every listener.
-std::optional<int> TAcquisition::Record(std::chrono::system_clock::time_point measured) {
-    app::TMeasurementRecord& record = exchange_.Record;
-    record.Tick = int32_t(hooks_.Tick());
-    if (log_) {
-        try {
-            log_->Write(app::LogLine(record));
-        } catch (const std::exception& e) {
-            status_.Say(e.what());
-            return kRunFailed;
-        }
+std::optional<int> TAcquisition::Record() {
+    run_.StampTick();
+    try {
+        run_.LogRecord();
+    } catch (const std::exception& e) {
+        status_.Say(e.what());
+        return kRunFailed;
     }
-    ++polls_;
-    const app::TLoggedRecord logged{log_ ? log_->Lines() : polls_, &record, measured, &logPath_};
-    for (app::TRunListener* listener : listeners_)
-        listener->OnRecord(logged);
     if (json_) {
         if (const std::string failure = json_->Failure(); !failure.empty()) {
             status_.Say("cannot write the JSON stream: " + failure);
             return kRunFailed;
         }
     }
-    status_.Update(polls_, record, log_ ? std::optional<uint64_t>(log_->Size()) : std::nullopt);
+    status_.Update(run_.Logged(), exchange_.Record,
+                   run_.Log ? std::optional<uint64_t>(run_.Log->Size()) : std::nullopt);
     return std::nullopt;
 }
 
@@ -352,36 +324,26 @@ void TAcquisition::ServeMessages() {
 }
 
 bool TAcquisition::LimitReached(TClock::time_point started) const {
-    if (options_.Polls && polls_ >= *options_.Polls)
+    if (options_.Polls && run_.Logged() >= *options_.Polls)
         return true;
     return options_.DurationMs &&
            TClock::now() - started >= std::chrono::milliseconds(*options_.DurationMs);
 }
 
-// As the console's stop: buffers flushed, the port closed, the log closed; a failure to
-// close the log is a failed write.
+// As the console's stop: buffers flushed, the port closed, the log closed; a port that went
+// away is no failure of the run any more, a failure to close the log is a failed write.
 int TAcquisition::Finish(int status) {
-    try {
-        if (port_.Open()) {
-            port_.FlushInput();
-            port_.FlushOutput();
-        }
-        port_.SetOpen(false);
-    } catch (const std::exception&) {
-        // The port went away; nothing of the run depends on it any more.
-    }
-    if (log_) {
+    const app::TAcquisitionRun::TEnding ending = run_.End(true);
+    if (ending.Log) {
         try {
-            log_->Close();
+            std::rethrow_exception(ending.Log);
         } catch (const std::exception& e) {
             status_.Say(e.what());
-            if (status == kEndedAsAsked)
-                status = kRunFailed;
         }
-        log_.reset();
+        if (status == kEndedAsAsked)
+            status = kRunFailed;
     }
-    for (app::TRunListener* listener : listeners_)
-        listener->OnEnd();
+    run_.EndListeners();
     status_.Finish();
     return status;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// One acquisition run without a window: the port found or named, the data log, the poll loop
-// with the console's exchanges, and how the run ends. The exit status says how (Options.h).
+// One acquisition run without a window: the console's run (AcquisitionRun.h) driven from a
+// loop, with what is the acquirer's own: the port found or named, the date-named log, the
+// JSON stream, reconnecting, signals, and the exit status that says how the run ended
+// (Options.h).
 //
 // Threads: a TAcquisition runs on the thread that creates it (the port component's owning
 // thread, whose messages it serves while it waits). Only the stop requests are set from
@@ -10,6 +12,7 @@
 #include "acquire/Options.h"
 #include "acquire/Output.h"
 #include "acquire/Signals.h"
+#include "app/AcquisitionRun.h"
 #include "app/DataLog.h"
 #include "app/DeviceExchange.h"
 #include "app/RunListener.h"
@@ -49,13 +52,12 @@ private:
     using TClock = std::chrono::steady_clock;
 
     int OpenPort();
-    bool TryOpen(int portNumber);
     void OpenAt(int portNumber);
     int OpenLog();
     int ReopenLog();
     int Loop();
     std::optional<int> PollOnce();
-    std::optional<int> Record(std::chrono::system_clock::time_point measured);
+    std::optional<int> Record();
     std::optional<int> Silent();
     std::optional<int> Lost(const std::string& why);
     // The port as the user named it, or the port found and its device.
@@ -80,15 +82,13 @@ private:
     TStatusLine status_;
     TOrvComPort port_;
     app::TDeviceExchange exchange_;
+    app::TAcquisitionRun run_; // its Log is the data log; its Logged() the polls logged
     std::unique_ptr<TPortNumber> named_; // the --port name's number, and its link if any
     int portNumber_ = 0;
     TPortIdentity identity_; // the port's own; unknown: reconnect by port number
     std::string foundAgain_; // the device that has it after a replug
-    std::unique_ptr<app::TDataLog> log_;
     std::string logPath_;
     std::unique_ptr<TJsonStream> json_; // with --json
-    std::vector<app::TRunListener*> listeners_;
-    uint64_t polls_ = 0;
     bool silent_ = false; // the device has not answered since it was told
     std::optional<TClock::time_point> stopSeen_; // when a reply wait first saw a stop request
     TClock::time_point started_{}; // the first poll's interval began here
