@@ -155,17 +155,20 @@ Port:
   --interval MS     poll interval in milliseconds, at least 1 (default 1); a poll
                     that takes longer drops the ticks that fall into it
   --reconnect       a lost port or a silent device does not end the run: wait for
-                    the same adapter (the same USB serial number where it has one,
-                    otherwise the same port) and go on; the gap shows in the ticks
+                    the same port (its USB serial number and interface number, or
+                    its place on the bus; a /dev/serial/by-id link as given) and go
+                    on; the gap shows in the ticks
 Output:
   --log FILE        write the data log to FILE (an existing file is emptied)
   --log-dir DIR     write the data log to DIR under a name made from the local date
                     and time, YYYY_M_D_h_m.txt; when that name is taken, _2, _3, ...
                     is added, so an earlier file is never emptied
                     (without --log or --log-dir no file is written)
-  --json            one JSON object per record on standard output: tick, time (UTC,
-                    ISO 8601 with milliseconds) and the fields housing1, sensor1, ...
-                    housing4, sensor4 (°C), roll, pitch (°), zero_count
+  --json            one JSON object per record on standard output: seq (its line
+                    in the log), tick, time (UTC, ISO 8601 with milliseconds, when
+                    the reply came) and the fields housing1, sensor1, ... housing4,
+                    sensor4 (°C), roll, pitch (°), zero_count; a reader that falls
+                    behind loses stream records (counted), never log lines
 End of the run:
   --polls N         after N logged polls
   --duration T      after T: seconds, or a number followed by s, m or h (90, 90s,
@@ -173,7 +176,8 @@ End of the run:
   The run also ends at the device's end-of-data mark and at SIGINT or SIGTERM
   (Ctrl+C, Ctrl+Break on Windows): the poll in progress completes and is logged.
   SIGHUP closes the data log and opens it again under the same name (for log
-  rotation; a file still there keeps its lines and the new ones follow).
+  rotation; a file still there keeps its lines and the new ones follow). The log
+  is written in append mode: a file emptied by copytruncate goes on at its start.
 Other:
   --help            this text
   --version         the program's version
