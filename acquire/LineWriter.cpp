@@ -17,6 +17,7 @@ struct TLineWriter::TShared {
     std::deque<std::string> queue; // guarded by lock
     bool ending = false;           // guarded by lock: no more text comes
     bool ended = false;            // guarded by lock: the writer thread has finished
+    bool writing = false;          // guarded by lock: a write is in progress on either thread
     std::string failure;           // guarded by lock
 };
 
@@ -31,12 +32,23 @@ TLineWriter::~TLineWriter() {
 }
 
 bool TLineWriter::Put(std::string text) {
-    {
-        std::lock_guard<std::mutex> hold(shared_->lock);
-        if (closed_ || !shared_->failure.empty() || shared_->queue.size() >= shared_->capacity)
-            return false;
-        shared_->queue.push_back(std::move(text));
+    std::unique_lock<std::mutex> hold(shared_->lock);
+    if (closed_ || !shared_->failure.empty() || shared_->queue.size() >= shared_->capacity)
+        return false;
+    if (shared_->queue.empty() && !shared_->writing && platform::WritableNow(shared_->out)) {
+        shared_->writing = true;
+        hold.unlock();
+        std::string reason;
+        const bool written =
+            platform::WriteAllTo(shared_->out, text.data(), text.size(), reason);
+        hold.lock();
+        shared_->writing = false;
+        if (!written)
+            shared_->failure = reason.empty() ? "write failed" : reason;
+        return true;
     }
+    shared_->queue.push_back(std::move(text));
+    hold.unlock();
     shared_->changed.notify_all();
     return true;
 }
@@ -69,10 +81,12 @@ void TLineWriter::Write(const std::shared_ptr<TShared>& shared) {
             break;
         const std::string text = std::move(shared->queue.front());
         shared->queue.pop_front();
+        shared->writing = true;
         hold.unlock();
         std::string reason;
         const bool written = platform::WriteAllTo(shared->out, text.data(), text.size(), reason);
         hold.lock();
+        shared->writing = false;
         if (!written) {
             shared->failure = reason.empty() ? "write failed" : reason;
             shared->queue.clear();

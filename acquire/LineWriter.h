@@ -1,13 +1,15 @@
 #pragma once
 // Text written to a stream by a thread of its own, through a bounded queue, so that a reader
 // that does not read (a full pipe, a stopped terminal) never holds up the thread that puts
-// the text: the queue fills and further text is refused, never waited for.
+// the text: the queue fills and further text is refused, never waited for. While nothing is
+// queued or being written and the stream has room (Terminal.h's WritableNow), Put writes
+// the text itself: no hand-over to the thread for a reader that keeps up.
 //
 // Threads: Put, Close and Failure are called by the owner's thread; the writer thread only
 // takes from the queue and writes. shared_ (its queue, flags and failure) is guarded by its
-// mutex; the writer thread holds it only to take the next text and to report, never while it
-// writes. A writer still blocked when Close's limit is over is let go: it keeps the shared
-// state alive by itself and ends with the process.
+// mutex, never held during a write; `writing` marks a write in progress on either thread, so
+// that texts keep their order. A writer still blocked when Close's limit is over is let go:
+// it keeps the shared state alive by itself and ends with the process.
 #include <chrono>
 #include <cstddef>
 #include <cstdio>

@@ -16,6 +16,9 @@ void WriteLineEndsAsTheyAre(std::FILE* stream);
 // lock, so that a writer blocked by a reader that does not read holds no lock that the rest
 // of the process (or its exit) needs. False with the system's words in `reason`.
 bool WriteAllTo(std::FILE* stream, const char* data, size_t size, std::string& reason);
+// True when a write of a line (less than 4 KiB) to the stream cannot block now: a pipe with
+// room for it, a file. False when unsure (a terminal, a socket; Windows: always).
+bool WritableNow(std::FILE* stream);
 void UtcTime(std::time_t seconds, std::tm& parts);
 void LocalTime(std::time_t seconds, std::tm& parts);
 

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvi::platform {
@@ -26,6 +28,22 @@ bool WriteAllTo(std::FILE* stream, const char* data, size_t size, std::string& r
         size -= size_t(n);
     }
     return true;
+}
+
+// A pipe reports POLLOUT while a page of it is free: a line then goes in without waiting. A
+// terminal may take less than a line when it says it has room, a socket likewise: those are
+// left to the writer thread.
+bool WritableNow(std::FILE* stream) {
+    struct stat st {};
+    if (fstat(fileno(stream), &st) != 0)
+        return false;
+    if (S_ISREG(st.st_mode))
+        return true;
+    if (!S_ISFIFO(st.st_mode))
+        return false;
+    pollfd fd{fileno(stream), POLLOUT, 0};
+    return poll(&fd, 1, 0) == 1 && (fd.revents & POLLOUT) != 0 &&
+           (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
 }
 
 void UtcTime(std::time_t seconds, std::tm& parts) {

@@ -31,6 +31,11 @@ bool WriteAllTo(std::FILE* stream, const char* data, size_t size, std::string& r
     return true;
 }
 
+// Windows has no cheap test for room in a pipe: every line goes through the writer thread.
+bool WritableNow(std::FILE*) {
+    return false;
+}
+
 void UtcTime(std::time_t seconds, std::tm& parts) {
     gmtime_s(&parts, &seconds);
 }
