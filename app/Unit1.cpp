@@ -28,6 +28,7 @@ TForm1::TForm1(QWidget* parent)
       Device(*CPort,
              {[] { QCoreApplication::processEvents(); }, [this] { return FClosing; }, {},
               TStrayBytes::StartOfNextReply, {}}),
+      Run(*CPort, Device, [this] { return TickSource(); }),
       TickSource(&platform::TickCount), DeviceMapReader(&platform::ReadSerialDeviceMap),
       FEventAdapter(std::make_unique<QtEventAdapter>()) {
     InstallStandardErrorDisplay();

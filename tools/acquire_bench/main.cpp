@@ -2,6 +2,10 @@
 //   polls [baud] [seconds] [rounds]  polls per second and CPU of orvi_acquire and of the
 //                                    console (orvi_console_bench polls), alternating round by
 //                                    round under the same settings (interval 1 ms)
+//   versus OTHER [baud] [seconds] [rounds] [json]
+//                                    polls per second and CPU of this orvi_acquire and of
+//                                    OTHER (an earlier build), alternating round by round;
+//                                    with "json" both also write the JSON stream
 //   memory [seconds]                 resident memory of orvi_acquire after 1 s and at the end
 //                                    of a long run (600 for the 10-minute run)
 //   reconnect [times]                from the adapter coming back to the first poll on it
@@ -140,14 +144,15 @@ struct Measured {
     double cpuPercent = 0;
 };
 
-// orvi_acquire against `scenario` for `seconds` after a second to settle; `extra` options
-// come after the port, speed and log.
+// `program` (this orvi_acquire or another build of it) against `scenario` for `seconds` after
+// a second to settle; `extra` options come after the port, speed and log.
 Measured AcquireRound(const orvi::sim::Scenario& scenario, int baud, int seconds,
-                      const std::vector<std::string>& extra) {
+                      const std::vector<std::string>& extra,
+                      const std::string& program = ORVI_ACQUIRE) {
     Folder f;
     orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
-    std::vector<std::string> args = {ORVI_ACQUIRE,         "--port", "COM5",           "--baud",
-                                     std::to_string(baud), "--log",  f.File("log.txt")};
+    std::vector<std::string> args = {
+        program, "--port", "COM5", "--baud", std::to_string(baud), "--log", f.File("log.txt")};
     args.insert(args.end(), extra.begin(), extra.end());
     const pid_t pid = Spawn(args, f.path.string(), f.File("out"), f.File("err"));
     orvi::platform::SleepMs(1000); // settle
@@ -198,6 +203,30 @@ int Polls(int baud, int seconds, int rounds) {
                 baud, rounds, seconds, acquirePolls / rounds, acquireCpu / rounds,
                 consolePolls / rounds, consoleCpu / rounds, acquirePolls / consolePolls,
                 consoleCpu > 0 ? acquireCpu / consoleCpu : 0.0);
+    return 0;
+}
+
+int Versus(const std::string& other, int baud, int seconds, int rounds, bool json) {
+    double polls[2] = {0, 0}, cpu[2] = {0, 0};
+    for (int r = 0; r < rounds; ++r) {
+        const std::vector<std::string> extra =
+            json ? std::vector<std::string>{"--interval", "1", "--json"}
+                 : std::vector<std::string>{"--interval", "1"};
+        const Measured m[2] = {AcquireRound(LateBy(baud), baud, seconds, extra),
+                               AcquireRound(LateBy(baud), baud, seconds, extra, other)};
+        std::printf("round %d: this %.1f polls/s, CPU %.2f%%; other %.1f polls/s, CPU %.2f%%\n",
+                    r + 1, m[0].pollsPerSecond, m[0].cpuPercent, m[1].pollsPerSecond,
+                    m[1].cpuPercent);
+        for (int i = 0; i < 2; ++i) {
+            polls[i] += m[i].pollsPerSecond;
+            cpu[i] += m[i].cpuPercent;
+        }
+    }
+    std::printf("baud %d, interval 1 ms%s, %d rounds of %d s: this %.1f polls/s at %.2f%% CPU, "
+                "other %.1f polls/s at %.2f%% CPU; polls ratio %.3f, CPU ratio %.3f\n",
+                baud, json ? ", --json" : "", rounds, seconds, polls[0] / rounds, cpu[0] / rounds,
+                polls[1] / rounds, cpu[1] / rounds, polls[0] / polls[1],
+                cpu[1] > 0 ? cpu[0] / cpu[1] : 0.0);
     return 0;
 }
 
@@ -469,6 +498,9 @@ int main(int argc, char** argv) {
     }
     if (mode == "raw-client" && argc > 4)
         return RawClient(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if (mode == "versus" && argc > 2)
+        return Versus(argv[2], Argument(argc, argv, 3, 921600), Argument(argc, argv, 4, 5),
+                      Argument(argc, argv, 5, 3), argc > 6 && std::string(argv[6]) == "json");
     if (mode == "memory")
         return Memory(Argument(argc, argv, 2, 20));
     if (mode == "reconnect")
@@ -476,6 +508,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: orvi_acquire_bench polls [baud] [seconds] [rounds]\n"
                          "       orvi_acquire_bench line [baud] [seconds] [rounds] [react-us] "
                          "[exchanges]\n"
+                         "       orvi_acquire_bench versus OTHER [baud] [seconds] [rounds] [json]\n"
                          "       orvi_acquire_bench memory [seconds]\n"
                          "       orvi_acquire_bench reconnect [times]\n");
     return 2;
