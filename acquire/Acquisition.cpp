@@ -41,10 +41,14 @@ TAcquisition::~TAcquisition() {
 
 int TAcquisition::Run() {
     int status = OpenPort();
+    if (status == kEndedAsAsked && hooks_.Listener)
+        hooks_.Listener->RunStarted(PortText(portNumber_));
     if (status == kEndedAsAsked)
         status = OpenLog();
-    if (status == kEndedAsAsked)
+    if (status == kEndedAsAsked) {
+        service_.Ready();
         status = Loop();
+    }
     return Finish(status);
 }
 
@@ -120,6 +124,8 @@ int TAcquisition::OpenLog() {
         status_.Say(e.what());
         return kRunFailed;
     }
+    if (hooks_.Listener)
+        hooks_.Listener->LogOpened(logPath_);
     return kEndedAsAsked;
 }
 
@@ -136,6 +142,8 @@ int TAcquisition::ReopenLog() {
         status_.Say(e.what());
         return kRunFailed;
     }
+    if (hooks_.Listener)
+        hooks_.Listener->LogOpened(logPath_);
     return kEndedAsAsked;
 }
 
@@ -174,7 +182,7 @@ std::optional<int> TAcquisition::PollOnce() {
     case app::TPollResult::NoAnswer:
         return Lost(SilenceReason());
     case app::TPollResult::DataEnded:
-        status_.Say("the device reports the end of its data");
+        status_.Say("the device reports the end of its data", TSeverity::Notice);
         return kEndedAsAsked;
     case app::TPollResult::Reading:
         break;
@@ -215,7 +223,25 @@ std::optional<int> TAcquisition::Record() {
         }
     }
     ++polls_;
-    status_.Update(polls_, record, log_ ? log_->Size() : 0);
+    std::string more;
+    if (hooks_.Listener) {
+        hooks_.Listener->Recorded(polls_, record, now);
+        if (const std::optional<int> end = HearListener())
+            return end;
+        more = hooks_.Listener->StateText();
+    }
+    status_.Update(polls_, record, log_ ? log_->Size() : 0, more);
+    service_.Status("polls " + std::to_string(polls_) + (more.empty() ? "" : ", " + more));
+    return std::nullopt;
+}
+
+std::optional<int> TAcquisition::HearListener() {
+    for (const TNote& note : hooks_.Listener->TakeNotes())
+        status_.Say(note.Text, note.Severity);
+    if (const std::optional<TOutputFailure> failure = hooks_.Listener->Failure()) {
+        status_.Say(failure->Text);
+        return failure->ExitStatus;
+    }
     return std::nullopt;
 }
 
@@ -226,7 +252,7 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
         status_.Say(why);
         return kRunFailed;
     }
-    status_.Say(why + "; waiting for the adapter to come back");
+    status_.Say(why + "; waiting for the adapter to come back", TSeverity::Warning);
     try {
         port_.SetOpen(false);
     } catch (const std::exception&) {
@@ -234,7 +260,7 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
     }
     if (!WaitForAdapter())
         return kEndedAsAsked;
-    status_.Say("polling again on " + PortText(portNumber_));
+    status_.Say("polling again on " + PortText(portNumber_), TSeverity::Notice);
     return std::nullopt;
 }
 
@@ -270,6 +296,7 @@ bool TAcquisition::WaitUntil(TClock::time_point until) {
 }
 
 void TAcquisition::ServeMessages() {
+    service_.Alive();
     while (platform::ProcessOneMessage(0)) {
     }
 }
@@ -302,6 +329,12 @@ int TAcquisition::Finish(int status) {
                 status = kRunFailed;
         }
         log_.reset();
+    }
+    service_.Stopping();
+    if (hooks_.Listener) {
+        hooks_.Listener->RunEnded();
+        for (const TNote& note : hooks_.Listener->TakeNotes())
+            status_.Say(note.Text, note.Severity);
     }
     status_.Finish();
     return status;

@@ -8,6 +8,8 @@
 #include "acquire/Adapter.h"
 #include "acquire/Options.h"
 #include "acquire/Output.h"
+#include "acquire/RunListener.h"
+#include "acquire/ServiceNotify.h"
 #include "acquire/Signals.h"
 #include "app/DataLog.h"
 #include "app/DeviceExchange.h"
@@ -26,6 +28,7 @@ struct TAcquireHooks {
     std::function<uint32_t()> Tick; // the system tick counter; empty: the platform's
     std::FILE* Out = stdout;        // the JSON stream
     std::FILE* Err = stderr;        // the status line, warnings and errors
+    TRunListener* Listener = nullptr; // an output beside the log (MQTT); not owned
 };
 
 class TAcquisition {
@@ -59,11 +62,14 @@ private:
     void ServeMessages();
     bool LimitReached(TClock::time_point started) const;
     int Finish(int status);
+    // The listener's notes said; its failure's exit status, if it has failed.
+    std::optional<int> HearListener();
 
     TAcquireOptions options_;
     TStopRequests& requests_;
     TAcquireHooks hooks_;
     TStatusLine status_;
+    TServiceNotify service_;
     TOrvComPort port_;
     app::TDeviceExchange exchange_;
     std::unique_ptr<TPortNumber> named_; // the --port name's number, and its link if any

@@ -67,9 +67,11 @@ std::string DatedLogPath(const std::string& dir, std::chrono::system_clock::time
     return path;
 }
 
-TStatusLine::TStatusLine(std::FILE* err) : err_(err), terminal_(platform::IsTerminal(err)) {}
+TStatusLine::TStatusLine(std::FILE* err)
+    : err_(err), terminal_(platform::IsTerminal(err)), journal_(platform::IsJournal(err)) {}
 
-void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r, uint64_t logBytes) {
+void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r, uint64_t logBytes,
+                         const std::string& more) {
     const auto now = std::chrono::steady_clock::now();
     if (!terminal_ || now - drawn_ < kRedraw)
         return;
@@ -83,15 +85,22 @@ void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r, uint6
         text += app::LogNumberText(r.Housing[channel]) + "/" +
                 app::LogNumberText(r.Sensor[channel]) + " ";
     text += "°C  log " + std::to_string(logBytes / 1024) + " KiB";
+    if (!more.empty())
+        text += "  " + more;
     Clear();
     std::fputs(text.c_str(), err_);
     std::fflush(err_);
     shown_ = true;
 }
 
-void TStatusLine::Say(const std::string& line) {
+void TStatusLine::Say(const std::string& line, TSeverity severity) {
     Clear();
-    std::fputs(("orvi_acquire: " + line + "\n").c_str(), err_);
+    std::string priority;
+    if (journal_)
+        priority = severity == TSeverity::Error     ? "<3>"
+                   : severity == TSeverity::Warning ? "<4>"
+                                                    : "<5>";
+    std::fputs((priority + "orvi_acquire: " + line + "\n").c_str(), err_);
     std::fflush(err_);
     drawn_ = {}; // the status comes back at the next update
 }

@@ -25,15 +25,22 @@ std::string UtcTimeStamp(std::chrono::system_clock::time_point when);
 // that does not, so an earlier log of the same minute is kept.
 std::string DatedLogPath(const std::string& dir, std::chrono::system_clock::time_point when);
 
+// How much a line told to the user weighs; the journal stores it as the line's priority.
+enum class TSeverity { Error, Warning, Notice };
+
 // The status line on a terminal: redrawn in place at most twice a second. Lines of warnings
-// go above it. Does nothing at all when `err` is no terminal.
+// go above it. Does nothing at all when `err` is no terminal. When `err` is the journal,
+// each line starts with its priority (<3> error, <4> warning, <5> notice), which the journal
+// keeps as the line's priority.
 class TStatusLine {
 public:
     explicit TStatusLine(std::FILE* err);
     // Shows the counts once half a second has passed since the last drawing.
-    void Update(uint64_t polls, const app::TMeasurementRecord& record, uint64_t logBytes);
+    // `more`, when not empty, follows the counts (the broker's state and backlog).
+    void Update(uint64_t polls, const app::TMeasurementRecord& record, uint64_t logBytes,
+                const std::string& more = {});
     // One line of a warning or an error, on a line of its own.
-    void Say(const std::string& line);
+    void Say(const std::string& line, TSeverity severity = TSeverity::Error);
     // Leaves the last status on its line.
     void Finish();
 
@@ -42,6 +49,7 @@ private:
 
     std::FILE* err_;
     bool terminal_;
+    bool journal_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point drawn_{};
