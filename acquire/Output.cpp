@@ -67,8 +67,8 @@ std::string DatedLogPath(const std::string& dir, std::chrono::system_clock::time
     return path;
 }
 
-TStatusLine::TStatusLine(std::FILE* err)
-    : err_(err), terminal_(platform::IsTerminal(err)), journal_(platform::IsJournal(err)) {}
+TStatusLine::TStatusLine(std::FILE* err, std::string program)
+    : err_(err), program_(std::move(program)), terminal_(platform::IsTerminal(err)), journal_(platform::IsJournal(err)) {}
 
 void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r, uint64_t logBytes,
                          const std::string& more) {
@@ -100,7 +100,7 @@ void TStatusLine::Say(const std::string& line, TSeverity severity) {
         priority = severity == TSeverity::Error     ? "<3>"
                    : severity == TSeverity::Warning ? "<4>"
                                                     : "<5>";
-    std::fputs((priority + "orvi_acquire: " + line + "\n").c_str(), err_);
+    std::fputs((priority + program_ + ": " + line + "\n").c_str(), err_);
     std::fflush(err_);
     drawn_ = {}; // the status comes back at the next update
 }

@@ -34,7 +34,8 @@ enum class TSeverity { Error, Warning, Notice };
 // keeps as the line's priority.
 class TStatusLine {
 public:
-    explicit TStatusLine(std::FILE* err);
+    // Lines are told as "<program>: ...".
+    explicit TStatusLine(std::FILE* err, std::string program = "orvi_acquire");
     // Shows the counts once half a second has passed since the last drawing.
     // `more`, when not empty, follows the counts (the broker's state and backlog).
     void Update(uint64_t polls, const app::TMeasurementRecord& record, uint64_t logBytes,
@@ -48,6 +49,7 @@ private:
     void Clear();
 
     std::FILE* err_;
+    std::string program_;
     bool terminal_;
     bool journal_;
     bool shown_ = false;
