@@ -101,11 +101,12 @@ void OnMessage(mosquitto*, void* obj, const mosquitto_message* m, const mosquitt
     TMessage message;
     message.Topic = m->topic ? m->topic : "";
     message.Payload.assign(static_cast<const char*>(m->payload), size_t(m->payloadlen));
-    for (const mosquitto_property* at = p; at;) {
+    bool first = true; // the next search starts at `at` itself, later ones after it
+    for (const mosquitto_property* at = p; at; first = false) {
         char* name = nullptr;
         char* value = nullptr;
         at = mosquitto_property_read_string_pair(at, MQTT_PROP_USER_PROPERTY, &name, &value,
-                                                 at != p);
+                                                 !first);
         if (at && name && std::strcmp(name, "log") == 0)
             message.LogName = value;
         std::free(name);
