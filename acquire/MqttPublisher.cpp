@@ -12,7 +12,7 @@ namespace {
 
 constexpr size_t kWindow = 512; // records handed to the client and not yet acknowledged
 constexpr auto kWakeEvery = std::chrono::milliseconds(50);
-constexpr auto kSaveEvery = std::chrono::milliseconds(250);
+constexpr auto kSaveEvery = std::chrono::milliseconds(100);
 constexpr auto kStatusWait = std::chrono::milliseconds(500);
 constexpr auto kClientStop = std::chrono::seconds(1);
 

@@ -9,6 +9,7 @@
 #include "tests/acquire/Mosquitto.h"
 #include "tools/simulator/DeviceSimulator.h"
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <filesystem>
@@ -86,12 +87,21 @@ void ExpectEveryLoggedRecord(const std::string& dir, const std::vector<mqtt::TMe
         if (order.empty() || order.back() != m.LogName)
             order.push_back(m.LogName);
     }
-    std::vector<std::string> names;
+    std::vector<std::pair<int64_t, std::string>> started;
     for (const auto& [name, lines] : logs) {
-        names.push_back(name);
+        started.emplace_back(ReadClock(dir + "/" + name).value_or(TLogClock{}).UtcMs, name);
         EXPECT_EQ(highest[name], lines.size()) << name << ": records missing";
     }
+    std::sort(started.begin(), started.end());
+    std::vector<std::string> names;
+    for (const auto& [start, name] : started)
+        names.push_back(name);
     EXPECT_EQ(order, names) << "the logs one after the other, oldest first";
+    if (const char* dump = std::getenv("ORVI_TEST_DUMP")) {
+        std::ofstream out(dump);
+        for (const mqtt::TMessage& m : messages)
+            out << m.Topic << " " << m.LogName << " " << Member(m.Payload, "seq") << "\n";
+    }
     for (const auto& [name, lines] : logs)
         std::cout << name << ": " << lines.size() << " records, " << repeats[name]
                   << " repeated\n";
@@ -291,7 +301,8 @@ TEST_F(AcquireMqttStore, TlsWithTheRightCaAndRefusedWithAWrongOne) {
     broker.Start();
     ASSERT_TRUE(Until([&] { return Listening(tlsPort); })) << FileBytes(dir + "/broker.err");
     TSubscriber subscriber(broker.Port(), {"tls/1"}, "tls-subscriber");
-    ASSERT_TRUE(Until([&] { return subscriber.Connections() == 1; }));
+    ASSERT_TRUE(Until([&] { return subscriber.Connections() == 1; }))
+        << FileBytes(dir + "/broker.err");
     sim::DeviceSimulator device(sim::Scenario{}, sim::PortSetup{5, ports.Path()});
     const std::string url = "mqtts://127.0.0.1:" + std::to_string(tlsPort) + "/tls/1";
     EXPECT_EQ(Acquire({"--port", "COM5", "--polls", "20", "--log", Path("tls.txt"), "--mqtt",

@@ -100,7 +100,7 @@ private:
 // 127.0.0.1; false when openssl fails.
 inline bool MakeCertificates(const std::string& dir, const std::string& name, bool server) {
     const std::string ca = dir + "/" + name + "-ca";
-    std::string script = "cd '" + dir + "' && openssl req -x509 -newkey rsa:2048 -nodes -days 2 " +
+    std::string script = "cd '" + dir + "' && (openssl req -x509 -newkey rsa:2048 -nodes -days 2 " +
                          "-subj /CN=" + name + " -keyout " + ca + ".key -out " + ca + ".pem";
     if (server)
         script += " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 "
@@ -108,7 +108,9 @@ inline bool MakeCertificates(const std::string& dir, const std::string& name, bo
                   "> san.ext && openssl x509 -req -in server.csr -CA " +
                   ca + ".pem -CAkey " + ca + ".key -CAcreateserial -days 2 -extfile san.ext " +
                   "-out server.pem";
-    return std::system((script + " >/dev/null 2>&1").c_str()) == 0;
+    // Readable by the broker, which drops to a user of its own when started as root.
+    script += " && chmod 644 *.pem *.key) >/dev/null 2>&1";
+    return std::system(script.c_str()) == 0;
 }
 
 // A subscriber with a persistent session, keeping every message it receives.
