@@ -157,6 +157,8 @@ bool TLogTail::Fill() {
         if (!file_)
             return false;
     }
+    buffer_.erase(0, used_); // what was handed out goes once per read, not once per line
+    used_ = 0;
     if (std::fseek(file_, long(at_.Offset + buffer_.size()), SEEK_SET) != 0)
         return false;
     char block[kReadBlock];
@@ -168,17 +170,16 @@ bool TLogTail::Fill() {
 
 std::optional<TLoggedRecord> TLogTail::Next() {
     for (;;) {
-        size_t end = buffer_.find('\n');
-        while (end == std::string::npos) {
-            if (!Fill())
-                return std::nullopt;
-            end = buffer_.find('\n');
-        }
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
+        size_t end = buffer_.find('\n', used_);
+        // One read for what the file holds now; a line not yet ended waits for the next call.
+        if (end == std::string::npos &&
+            (!Fill() || (end = buffer_.find('\n', used_)) == std::string::npos))
+            return std::nullopt;
+        std::string line = buffer_.substr(used_, end - used_);
+        at_.Offset += end + 1 - used_;
+        used_ = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        at_.Offset += end + 1;
         ++at_.Seq;
         app::TMeasurementRecord record;
         if (!ParseLine(line, record)) {
@@ -197,11 +198,11 @@ std::optional<TLoggedRecord> TLogTail::Next() {
 }
 
 uint64_t TLogTail::LinesLeft() {
-    uint64_t lines = uint64_t(std::count(buffer_.begin(), buffer_.end(), '\n'));
+    uint64_t lines = uint64_t(std::count(buffer_.begin() + long(used_), buffer_.end(), '\n'));
     std::FILE* file = app::detail::OpenForReading(path_);
     if (!file)
         return lines;
-    if (std::fseek(file, long(at_.Offset + buffer_.size()), SEEK_SET) == 0) {
+    if (std::fseek(file, long(at_.Offset + buffer_.size() - used_), SEEK_SET) == 0) {
         char block[kReadBlock];
         for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;)
             lines += uint64_t(std::count(block, block + n, '\n'));

@@ -85,7 +85,8 @@ private:
     TLogClock clock_;
     TLogPosition at_; // after the last line handed out
     std::FILE* file_ = nullptr;
-    std::string buffer_; // bytes read after at_.Offset
+    std::string buffer_; // bytes read; the first used_ of them are before at_.Offset
+    size_t used_ = 0;
     uint64_t skipped_ = 0;
 };
 

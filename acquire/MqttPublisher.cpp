@@ -11,8 +11,14 @@ namespace orvi::acquire {
 namespace {
 
 constexpr size_t kWindow = 512; // records handed to the client and not yet acknowledged
-constexpr auto kWakeEvery = std::chrono::milliseconds(50);
-constexpr auto kSaveEvery = std::chrono::milliseconds(100);
+constexpr auto kWakeEvery = std::chrono::milliseconds(250); // new lines and acks also wake it
+// Positions are written once a second, or ten times a second while a backlog drains (when at
+// least kSaveBatch records were acknowledged since the last write): a crash repeats at most
+// the records in flight and those acknowledged since, and the disk sees one fsync a second
+// while the stand merely keeps up.
+constexpr auto kSaveEvery = std::chrono::seconds(1);
+constexpr auto kSaveDraining = std::chrono::milliseconds(100);
+constexpr uint64_t kSaveBatch = 200;
 constexpr auto kStatusWait = std::chrono::milliseconds(500);
 constexpr auto kClientStop = std::chrono::seconds(1);
 
@@ -55,6 +61,7 @@ struct TMqttPublisher::TSource {
 TMqttPublisher::TMqttPublisher(TMqttSettings settings) : settings_(std::move(settings)) {
     mqtt::TClientSettings& client = settings_.Client;
     statusTopic_ = client.Url.Topic + "/status";
+    client.Background = true;
     if (client.WillTopic.empty()) {
         client.WillTopic = statusTopic_;
         client.WillPayload = "{\"state\":\"offline\"}";
@@ -220,6 +227,7 @@ void TMqttPublisher::Refused(const std::string& why) {
 void TMqttPublisher::Acknowledged(int mid) {
     std::lock_guard publishing(publishLock_); // the publish of `mid` is registered by now
     std::lock_guard lock(lock_);
+    const bool full = inflight_.size() >= kWindow;
     for (TInFlight& entry : inflight_) {
         if (entry.Mid == mid && !entry.Acked) {
             entry.Acked = true;
@@ -237,7 +245,9 @@ void TMqttPublisher::Acknowledged(int mid) {
         }
         inflight_.pop_front();
     }
-    wake_.notify_all();
+    // The forward thread waits for this only with a full window or at the end.
+    if (full || ending_)
+        wake_.notify_all();
 }
 
 bool TMqttPublisher::Send(const std::string& topic, const std::string& payload, bool retain,
@@ -333,6 +343,7 @@ TMqttPublisher::NextFromLogs(TLogPosition& after) {
 }
 
 void TMqttPublisher::Forward() {
+    mqtt::YieldToOtherThreads();
     std::optional<std::pair<std::string, std::shared_ptr<TSource>>> pending;
     TLogPosition pendingAfter;
     for (;;) {
@@ -370,9 +381,16 @@ void TMqttPublisher::Forward() {
 // acknowledged are let go of.
 void TMqttPublisher::SavePositions(bool all) {
     const auto now = std::chrono::steady_clock::now();
-    if (!all && now - savedAt_ < kSaveEvery)
+    uint64_t acked = 0;
+    {
+        std::lock_guard lock(lock_);
+        acked = acked_;
+    }
+    const bool draining = acked - ackedAtSave_ >= kSaveBatch && now - savedAt_ >= kSaveDraining;
+    if (!all && !draining && now - savedAt_ < kSaveEvery)
         return;
     savedAt_ = now;
+    ackedAtSave_ = acked;
     for (const std::shared_ptr<TSource>& source : sources_) {
         TLogPosition position;
         {

@@ -119,6 +119,7 @@ private:
     uint64_t takenOpenings_ = 0;
     std::string reading_; // the log that the current source reads
     std::chrono::steady_clock::time_point savedAt_{};
+    uint64_t ackedAtSave_ = 0; // acked_ when the positions were last written
     bool saveFailureTold_ = false;
 
     std::thread forward_;

@@ -10,7 +10,9 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace orvi::mqtt {
 
@@ -29,6 +31,10 @@ void InitLibraryOnce() {
 }
 
 } // namespace
+
+void YieldToOtherThreads() {
+    setpriority(PRIO_PROCESS, id_t(gettid()), 10); // Linux: the nice value of this thread
+}
 
 std::string ResultText(int code) {
     return mosquitto_strerror(code);
@@ -207,6 +213,8 @@ void TClient::TState::Pause(std::chrono::milliseconds& retry) {
 }
 
 void TClient::TState::Run() {
+    if (Settings.Background)
+        YieldToOtherThreads();
     auto retry = std::chrono::milliseconds(kFirstRetry);
     while (!Stopping) {
         if (!ConnectOnce()) {

@@ -24,6 +24,7 @@ struct TClientSettings {
     std::string WillTopic;               // empty: no Last Will
     std::string WillPayload;             // sent retained, QoS 1, when the connection dies
     std::vector<std::string> Subscriptions; // subscribed with QoS 1 on every connection
+    bool Background = false; // the network thread yields to the process's other threads
 };
 
 struct TMessage {
@@ -76,6 +77,10 @@ public:
 private:
     std::shared_ptr<TState> state_; // shared with the network thread, which may outlive Stop
 };
+
+// Lowers the calling thread's scheduling priority (nice 10), so that a busy output thread
+// never holds up a poll on a loaded machine.
+void YieldToOtherThreads();
 
 // The words for one of libmosquitto's result codes (mosquitto_strerror).
 std::string ResultText(int code);
