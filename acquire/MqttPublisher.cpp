@@ -250,6 +250,18 @@ void TMqttPublisher::Acknowledged(int mid) {
         wake_.notify_all();
 }
 
+// The record stays unacknowledged: it is in the log, and goes again at the next start, once
+// the broker takes it. Until then the backlog grows, and the window fills and stops.
+void TMqttPublisher::Rejected(int, const std::string& why) {
+    std::lock_guard lock(lock_);
+    if (!rejectionTold_)
+        notes_.push_back({TSeverity::Error,
+                          "the broker refuses the records (" + why + "): they stay in " +
+                              (settings_.Logged ? "the data log and go at the next start"
+                                                : "memory until the end")});
+    rejectionTold_ = true;
+}
+
 bool TMqttPublisher::Send(const std::string& topic, const std::string& payload, bool retain,
                           const std::shared_ptr<TSource>& source, const TLogPosition& after,
                           bool counted) {
@@ -350,7 +362,9 @@ void TMqttPublisher::Forward() {
         {
             std::unique_lock lock(lock_);
             wake_.wait_for(lock, kWakeEvery);
-            if (failure_ || (ending_ && (known_ == acked_ ||
+            // At the end: once all is acknowledged, the grace is over, or no broker is there
+            // to wait for.
+            if (failure_ || (ending_ && (known_ == acked_ || !connected_ ||
                                          std::chrono::steady_clock::now() >= endBy_)))
                 break;
         }

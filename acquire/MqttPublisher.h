@@ -72,6 +72,7 @@ private:
     void Disconnected(const std::string& why) override;
     void Refused(const std::string& why) override;
     void Acknowledged(int mid) override;
+    void Rejected(int mid, const std::string& why) override;
 
     void Forward();
     bool HasRoom();
@@ -99,6 +100,7 @@ private:
     bool connected_ = false;
     bool everConnected_ = false;
     bool outageTold_ = false;
+    bool rejectionTold_ = false;
     bool ending_ = false;
     std::chrono::steady_clock::time_point endBy_{};
     std::optional<TOutputFailure> failure_;

@@ -101,6 +101,9 @@ void OnConnect(mosquitto* m, void* obj, int reason, int, const mosquitto_propert
 void OnPublish(mosquitto*, void* obj, int mid, int reason, const mosquitto_property*) {
     if (reason == 0 || reason == MQTT_RC_NO_MATCHING_SUBSCRIBERS)
         StateOf(obj).Deliver([&](TClientEvents& e) { e.Acknowledged(mid); });
+    else
+        StateOf(obj).Deliver(
+            [&](TClientEvents& e) { e.Rejected(mid, mosquitto_reason_string(reason)); });
 }
 
 void OnMessage(mosquitto*, void* obj, const mosquitto_message* m, const mosquitto_property* p) {

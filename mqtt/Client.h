@@ -45,6 +45,12 @@ public:
     virtual void Refused(const std::string& why) { (void)why; }
     // The broker acknowledged the QoS 1 message that Publish gave this id.
     virtual void Acknowledged(int messageId) { (void)messageId; }
+    // The broker answered the message with a refusal (not authorised, quota exceeded):
+    // it will not take it; `why` in words.
+    virtual void Rejected(int messageId, const std::string& why) {
+        (void)messageId;
+        (void)why;
+    }
     virtual void Received(const TMessage& message) { (void)message; }
 };
 
