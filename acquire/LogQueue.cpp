@@ -168,7 +168,7 @@ bool TLogTail::Fill() {
     return n > 0;
 }
 
-std::optional<TLoggedRecord> TLogTail::Next() {
+std::optional<TReadRecord> TLogTail::Next() {
     for (;;) {
         size_t end = buffer_.find('\n', used_);
         // One read for what the file holds now; a line not yet ended waits for the next call.
@@ -193,7 +193,7 @@ std::optional<TLoggedRecord> TLogTail::Next() {
         at_.Tick = tick;
         const auto measured =
             std::chrono::system_clock::time_point(std::chrono::milliseconds(at_.UtcMs));
-        return TLoggedRecord{JsonLine(at_.Seq, record, measured), at_};
+        return TReadRecord{JsonLine(at_.Seq, record, measured), at_};
     }
 }
 

@@ -54,7 +54,7 @@ std::vector<std::string> LogsToForward(const std::string& dir, const std::string
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& reason);
 
 // One record read back from a log: its JSON message (JsonLine) and where it ends.
-struct TLoggedRecord {
+struct TReadRecord {
     std::string Json;
     TLogPosition After; // the position once this record is acknowledged
 };
@@ -73,7 +73,7 @@ public:
 
     const std::string& Path() const { return path_; }
     // The next whole record, or none for now (the end of what is written so far).
-    std::optional<TLoggedRecord> Next();
+    std::optional<TReadRecord> Next();
     // Whole lines from the read position to the end of what is written (for the backlog).
     uint64_t LinesLeft();
     uint64_t Skipped() const { return skipped_; }

@@ -22,8 +22,8 @@ bool MqttBuilt() {
     return true;
 }
 
-std::unique_ptr<TRunListener> MakeMqttOutput(const TAcquireOptions& options,
-                                             std::function<uint32_t()> tick, std::string& error) {
+std::unique_ptr<TReportingOutput> MakeMqttOutput(const TAcquireOptions& options,
+                                                 std::string& error) {
     std::string why;
     const auto url = mqtt::ParseBrokerUrl(options.Mqtt, why);
     if (!url) {
@@ -51,7 +51,7 @@ std::unique_ptr<TRunListener> MakeMqttOutput(const TAcquireOptions& options,
     settings.LogDir = options.LogDir;
     settings.QueueLimit = size_t(options.MqttQueue);
     settings.Drain = std::chrono::seconds(options.MqttDrainS);
-    settings.Tick = std::move(tick);
+    settings.Port = options.Port.empty() ? "found by search" : options.Port;
     settings.Version = ORVI_VERSION;
     try {
         return std::make_unique<TMqttPublisher>(std::move(settings));

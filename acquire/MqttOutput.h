@@ -2,10 +2,8 @@
 // The MQTT publisher as the run's output, where the build has it: MqttOutput.cpp with
 // libmosquitto, MqttOutputMissing.cpp without (the Windows build).
 #include "acquire/Options.h"
-#include "acquire/RunListener.h"
+#include "acquire/OutputReport.h"
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,7 +13,7 @@ bool MqttBuilt();
 
 // The publisher that --mqtt asks for; null, with `error` in words naming what the user gave,
 // when the options do not make one (a bad URL, a password or CA file that cannot be read).
-std::unique_ptr<TRunListener> MakeMqttOutput(const TAcquireOptions& options,
-                                             std::function<uint32_t()> tick, std::string& error);
+std::unique_ptr<TReportingOutput> MakeMqttOutput(const TAcquireOptions& options,
+                                                 std::string& error);
 
 } // namespace orvi::acquire

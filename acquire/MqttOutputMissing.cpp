@@ -6,8 +6,7 @@ bool MqttBuilt() {
     return false;
 }
 
-std::unique_ptr<TRunListener> MakeMqttOutput(const TAcquireOptions&, std::function<uint32_t()>,
-                                             std::string& error) {
+std::unique_ptr<TReportingOutput> MakeMqttOutput(const TAcquireOptions&, std::string& error) {
     error = "--mqtt: this orvi_acquire was built without MQTT (libmosquitto was not found "
             "when it was built)";
     return nullptr;

@@ -82,47 +82,54 @@ TMqttPublisher::~TMqttPublisher() {
     client_->Stop(std::chrono::milliseconds(0));
 }
 
-void TMqttPublisher::RunStarted(const std::string& port) {
+void TMqttPublisher::Start() {
     {
         std::lock_guard lock(lock_);
-        port_ = port;
         started_ = true;
+        // The earlier logs of the folder: listed before the run's log has its clock file, so
+        // it is not one of them.
+        if (!settings_.LogDir.empty())
+            earlier_ = LogsToForward(settings_.LogDir, currentLog_);
     }
     client_->Start();
     forward_ = std::thread([this] { Forward(); });
 }
 
-// The clock file goes first, so that the forward thread finds it with the log. Earlier logs
-// of the folder are listed before the new log has a clock file, so it is not one of them.
-void TMqttPublisher::LogOpened(const std::string& path) {
-    std::vector<std::string> earlier;
-    {
-        std::lock_guard lock(lock_);
-        if (logOpenings_ == 0 && !settings_.LogDir.empty())
-            earlier = LogsToForward(settings_.LogDir, path);
-    }
-    std::error_code error;
-    if (std::filesystem::file_size(path, error) == 0 || !ReadClock(path)) {
+// A log begins where the run's log path changes or its line numbers start again (a new file,
+// one emptied under the writer). Its clock file is the record's tick and time, unless the
+// file had lines already and a clock file of its own.
+void TMqttPublisher::LogBegins(const app::TLoggedRecord& logged) {
+    const std::string& path = *logged.LogPath;
+    if (logged.Seq == 1 || !ReadClock(path)) {
         const auto utc = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::system_clock::now().time_since_epoch());
+            logged.Measured.time_since_epoch());
         std::string reason;
-        if (!WriteClock(path, TLogClock{settings_.Tick(), int64_t(utc.count())}, reason))
+        if (!WriteClock(path, TLogClock{uint32_t(logged.Record->Tick), int64_t(utc.count())},
+                        reason))
             Note(TSeverity::Warning,
                  "cannot write \"" + ClockPath(path) + "\" (" + reason +
                      "): the records of this log go to the broker with this run only");
     }
     std::lock_guard lock(lock_);
-    earlier_.insert(earlier_.end(), earlier.begin(), earlier.end());
     currentLog_ = path;
     ++logOpenings_;
-    wake_.notify_all();
 }
 
-void TMqttPublisher::Recorded(uint64_t seq, const app::TMeasurementRecord& record,
-                              std::chrono::system_clock::time_point measured) {
+void TMqttPublisher::OnRecord(const app::TLoggedRecord& logged) {
+    const bool begins = settings_.Logged && logged.LogPath &&
+                        (*logged.LogPath != currentLog_ || logged.Seq <= lastSeq_);
+    if (settings_.Logged && !started_ && logged.LogPath) {
+        std::lock_guard lock(lock_);
+        currentLog_ = *logged.LogPath; // excluded from the earlier logs
+    }
+    if (!started_)
+        Start();
+    if (begins)
+        LogBegins(logged);
+    lastSeq_ = logged.Seq;
     std::string line;
     if (!settings_.Logged)
-        line = JsonLine(seq, record, measured);
+        line = JsonLine(logged.Seq, *logged.Record, logged.Measured);
     std::lock_guard lock(lock_);
     ++known_;
     if (!settings_.Logged) {
@@ -162,7 +169,7 @@ std::string TMqttPublisher::StateText() {
     return std::string("broker ") + state + ", backlog " + std::to_string(known_ - acked_);
 }
 
-void TMqttPublisher::RunEnded() {
+void TMqttPublisher::OnEnd() {
     if (!forward_.joinable())
         return;
     {
@@ -278,10 +285,10 @@ bool TMqttPublisher::Send(const std::string& topic, const std::string& payload, 
 }
 
 void TMqttPublisher::PublishStatus(const std::string& state) {
-    std::string port, log;
+    const std::string& port = settings_.Port;
+    std::string log;
     {
         std::lock_guard lock(lock_);
-        port = port_;
         log = FileName(currentLog_);
     }
     const std::string payload = "{\"state\":" + JsonText(state) + ",\"port\":" +
@@ -342,7 +349,7 @@ TMqttPublisher::NextFromLogs(TLogPosition& after) {
     for (const std::shared_ptr<TSource>& source : sources_) {
         if (source->Finished)
             continue;
-        if (std::optional<TLoggedRecord> record = source->Tail->Next()) {
+        if (std::optional<TReadRecord> record = source->Tail->Next()) {
             after = record->After;
             record->Json.pop_back(); // a message needs no line end
             return std::make_pair(std::move(record->Json), source);

@@ -12,11 +12,14 @@
 // consumer (orvi_collect) starts a new file where the stand's log did. A retained
 // <topic>/status tells "online" (port, log, version), "offline" (the Last Will) or "stopped".
 //
-// Threads: the TRunListener calls come from the run's thread and only take `lock_` briefly.
+// Each log's clock file is written at its first record: that record's tick and time.
+//
+// Threads: the TRunListener and TOutputReport calls come from the run's thread and only take
+// `lock_` briefly.
 // The forward thread reads logs, publishes and writes positions; the client's network thread
 // delivers connections and acknowledgements (TClientEvents). Fields are guarded as marked.
 #include "acquire/LogQueue.h"
-#include "acquire/RunListener.h"
+#include "acquire/OutputReport.h"
 #include "mqtt/Client.h"
 
 #include <condition_variable>
@@ -35,24 +38,24 @@ struct TMqttSettings {
     std::string LogDir;           // earlier logs of this folder go first
     size_t QueueLimit = 20000;    // records kept in memory without a log
     std::chrono::milliseconds Drain{2000}; // the grace at the end of the run
-    std::function<uint32_t()> Tick;        // the tick the log's lines carry
+    std::string Port; // as the status names it
     std::string Version;
 };
 
-class TMqttPublisher : public TRunListener, private mqtt::TClientEvents {
+class TMqttPublisher : public TReportingOutput, private mqtt::TClientEvents {
 public:
     // Throws std::runtime_error in words when the client cannot be set up.
     explicit TMqttPublisher(TMqttSettings settings);
     ~TMqttPublisher() override;
 
-    void RunStarted(const std::string& port) override;
-    void LogOpened(const std::string& path) override;
-    void Recorded(uint64_t seq, const app::TMeasurementRecord& record,
-                  std::chrono::system_clock::time_point measured) override;
+    // app::TRunListener: the first record starts the client and the forward thread; in a log
+    // that begins there, it writes the log's clock file.
+    void OnRecord(const app::TLoggedRecord& logged) override;
+    // The grace: what is pending goes for at most the drain time; then "stopped".
+    void OnEnd() override;
     std::vector<TNote> TakeNotes() override;
     std::optional<TOutputFailure> Failure() override;
     std::string StateText() override;
-    void RunEnded() override;
 
     // Records not yet acknowledged by the broker (of the logs known so far).
     uint64_t Backlog();
@@ -86,6 +89,8 @@ private:
     void SavePositions(bool all);
     void Note(TSeverity severity, const std::string& text);
     void EndForwarding();
+    void Start();
+    void LogBegins(const app::TLoggedRecord& logged);
 
     TMqttSettings settings_;
     std::string statusTopic_;
@@ -95,8 +100,8 @@ private:
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    bool started_ = false; // the run thread's own
     // Guarded by lock_:
-    bool started_ = false;
     bool connected_ = false;
     bool everConnected_ = false;
     bool outageTold_ = false;
@@ -105,9 +110,9 @@ private:
     std::chrono::steady_clock::time_point endBy_{};
     std::optional<TOutputFailure> failure_;
     std::vector<TNote> notes_;
-    std::string port_;
     std::string currentLog_;   // the run's data log, as last opened
-    uint64_t logOpenings_ = 0; // counts LogOpened calls
+    uint64_t lastSeq_ = 0;     // the run's (the run thread's own)
+    uint64_t logOpenings_ = 0; // counts the logs begun
     std::vector<std::string> earlier_; // earlier logs of the folder, not yet taken
     std::deque<std::string> queue_; // the memory queue (without a log)
     uint64_t dropped_ = 0;

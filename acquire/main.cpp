@@ -2,7 +2,6 @@
 // See --help.
 #include "acquire/Acquisition.h"
 #include "acquire/MqttOutput.h"
-#include "platform/Clock.h"
 #include "acquire/Terminal.h"
 
 #include <cstdio>
@@ -20,7 +19,7 @@ int main(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return kEndedAsAsked;
     }
-    if (line.Options.Version) {
+    if (line.Options.Version && line.Error.empty()) {
         std::printf("orvi_acquire %s%s\n", ORVI_VERSION, MqttBuilt() ? "" : " (without MQTT)");
         return kEndedAsAsked;
     }
@@ -29,15 +28,16 @@ int main(int argc, char** argv) {
         return kBadCommandLine;
     }
     TAcquireHooks hooks;
-    std::unique_ptr<TRunListener> mqtt;
+    std::unique_ptr<TReportingOutput> mqtt;
     if (!line.Options.Mqtt.empty()) {
         std::string error;
-        mqtt = MakeMqttOutput(line.Options, &orvi::platform::TickCount, error);
+        mqtt = MakeMqttOutput(line.Options, error);
         if (!mqtt) {
             std::fprintf(stderr, "orvi_acquire: %s\n", error.c_str());
             return kBadCommandLine;
         }
-        hooks.Listener = mqtt.get();
+        hooks.Listeners.push_back(mqtt.get());
+        hooks.Report = mqtt.get();
     }
     static TStopRequests requests;
     InstallStopHandlers(requests);

@@ -2,7 +2,7 @@
 // --help.
 #include "acquire/Options.h"
 #include "acquire/Output.h"
-#include "acquire/RunListener.h"
+#include "acquire/OutputReport.h"
 #include "acquire/ServiceNotify.h"
 #include "acquire/Signals.h"
 #include "collect/Collector.h"
@@ -121,7 +121,7 @@ std::optional<mqtt::TClientSettings> Settings(const TCollectOptions& o, std::str
 
 int Collect(const TCollectOptions& o, const mqtt::TClientSettings& settings,
             acquire::TStopRequests& requests) {
-    acquire::TStatusLine say(stderr, "orvi_collect");
+    acquire::TStatusLine say(stderr, false, "orvi_collect");
     std::error_code error;
     std::filesystem::create_directories(o.Dir, error);
     if (error) {

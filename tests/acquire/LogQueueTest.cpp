@@ -42,7 +42,7 @@ TEST(LogQueue, TimesFollowTheTickAcrossItsWrapAndFromASavedPosition) {
     const char* times[] = {"15:26:40.100", "15:26:40.200", "15:26:40.300", "15:26:40.400",
                            "15:26:40.500", "15:26:40.600", "15:26:40.700"};
     TLogTail tail(log, clock, ReadPosition(log, clock));
-    std::optional<TLoggedRecord> record;
+    std::optional<TReadRecord> record;
     for (int k = 1; k <= 3; ++k) {
         record = tail.Next();
         ASSERT_TRUE(record);
