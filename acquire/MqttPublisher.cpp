@@ -158,11 +158,6 @@ std::optional<TOutputFailure> TMqttPublisher::Failure() {
     return failure_;
 }
 
-uint64_t TMqttPublisher::Backlog() {
-    std::lock_guard lock(lock_);
-    return known_ - acked_;
-}
-
 std::string TMqttPublisher::StateText() {
     std::lock_guard lock(lock_);
     const char* state = connected_ ? "connected" : everConnected_ ? "away" : "connecting";

@@ -57,9 +57,6 @@ public:
     std::optional<TOutputFailure> Failure() override;
     std::string StateText() override;
 
-    // Records not yet acknowledged by the broker (of the logs known so far).
-    uint64_t Backlog();
-
 private:
     struct TSource; // a log being forwarded
     struct TInFlight {
