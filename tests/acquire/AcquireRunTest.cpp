@@ -171,7 +171,7 @@ TEST(AcquireOutput, InstancesSharingAFolderTakeTheNextName) {
     orvi::testing::TempDir dir;
     const auto when = std::chrono::system_clock::now();
     constexpr size_t kInstances = 6;
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0; round < 100; ++round) {
         const std::string folder = dir.FilePath(std::to_string(round));
         std::filesystem::create_directory(folder);
         std::vector<std::string> paths(kInstances), errors(kInstances);
@@ -180,8 +180,8 @@ TEST(AcquireOutput, InstancesSharingAFolderTakeTheNextName) {
         std::vector<std::thread> instances;
         for (size_t i = 0; i < kInstances; ++i) {
             instances.emplace_back([&, i] {
-                for (++ready; ready < kInstances;) {
-                }
+                for (++ready; ready < kInstances;)
+                    std::this_thread::yield();
                 try {
                     logs[i] = CreateDatedLog(folder, when, paths[i]);
                 } catch (const std::exception& e) {
