@@ -24,6 +24,10 @@ constexpr uint32_t kModemEvents = platform::ev::Cts | platform::ev::Dsr | platfo
 constexpr uint32_t kLineEvents = platform::ev::Break | platform::ev::Err;
 static_assert(kModemEvents == 0x2138 && kLineEvents == 0xC0);
 
+// How long a close lets calls inside the device leave once woken, whatever is left of its
+// limit (a healthy call leaves within a few ms).
+constexpr std::chrono::milliseconds kCallsLeaveMs{100};
+
 // What is left of a limit that started when this was made.
 class TLimit {
 public:
@@ -162,7 +166,9 @@ int32_t TOrvBaseDispatcher::ClosePort() {
         DevicePurge(pwOutput, limit.Left());
         bool ordered = true;
         PurgeInputWithin(limit.End(), ordered);
-        result = DeviceClose(limit.Left());
+        // The calls inside the device get a moment to leave once woken, even when the
+        // purge spent the limit.
+        result = DeviceClose(std::max(limit.Left(), kCallsLeaveMs));
         if (!ordered) {
             workersLetGo_ = true;
             if (result == ecOK)

@@ -29,13 +29,14 @@
 //   "defer or release" both happen under MainLock, so a close is never deferred to a
 //   worker that has already decided not to release.
 //   The fill order is held by the dispatcher worker while it reads the device (a read
-//   never waits for data: on POSIX it returns at once, on Windows a read still pending
-//   after 20 ms is cancelled and its end awaited at most kReadCancelLimitMs of the
-//   device, then given up on) and, when the dispatch log is on, while it waits for the
-//   trace-log lock that another thread may hold while it writes the log file. So a
-//   PurgeInput waits at most that long for the fill, and at most
-//   platform::CallGate::kShutLimit (3 s) in any case: then it purges without the order
-//   (see PurgeInput). Besides, it waits for InLock, which is never held across a wait.
+//   never waits for data: on POSIX it returns at once; on Windows a read still pending
+//   after 20 ms is cancelled, its end awaited for at most 1 s, kReadCancelLimitMs in
+//   CommDevice_win32.cpp, and then given up on) and, when the dispatch log is on, while
+//   it waits for the trace-log lock, which another thread may hold while it writes the
+//   log file. So PurgeInput waits at most that long for the fill, and never more than
+//   platform::CallGate::kShutLimit (3 s): then it purges without the order (see
+//   PurgeInput). Besides, it takes InLock, which nobody holds across a device read or a
+//   wait for a worker.
 #include "platform/Clock.h"
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
