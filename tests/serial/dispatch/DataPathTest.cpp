@@ -388,7 +388,7 @@ TEST(DispatcherCyclesTest, ACloseThatReturnedHasEndedItsWorkers) {
             (void)(d.PeekByte(1, b) + int32_t(d.InputCount()));
     });
     int refused = 0, left = 0;
-    for (int cycle = 0; cycle < 300; ++cycle) {
+    for (int cycle = 0; cycle < 500; ++cycle) {
         int32_t opened = ecOK;
         try {
             opened = Open(d, pty);
