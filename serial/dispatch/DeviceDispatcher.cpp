@@ -241,8 +241,7 @@ int32_t TOrvDeviceDispatcher::DeviceEscape(uint32_t func) {
     return 0;
 }
 
-int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which,
-                                          std::chrono::milliseconds waitLimit) {
+int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which, std::chrono::milliseconds waitLimit) {
     bool ok;
     if (which == pwOutput) {
         // Only the output worker acknowledges: the purge goes on once it has left
@@ -250,8 +249,8 @@ int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which,
         if (outThread_ && outThread_->Running() && !outThread_->IsCurrentThread()) {
             OutFlushAck.Reset();
             OutFlush.Set();
-            const auto wait = std::min<std::chrono::milliseconds::rep>(waitLimit.count(),
-                                                                       kPurgeWaitMs);
+            const auto wait =
+                std::min<std::chrono::milliseconds::rep>(waitLimit.count(), kPurgeWaitMs);
             OutFlushAck.Wait(uint32_t(wait));
         }
         {

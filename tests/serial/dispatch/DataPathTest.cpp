@@ -460,8 +460,8 @@ TEST(HeldReadTest, NoHandlerRunsAfterACloseThatGaveUpOnARead) {
     pty.Write("c", 1);
     ASSERT_TRUE(d.Reads.WaitHeld());
     auto close = std::async(std::launch::async, [&] { return d.ClosePort(); });
-    const bool closed = close.wait_for(3 * platform::CallGate::kShutLimit) ==
-                        std::future_status::ready;
+    const bool closed =
+        close.wait_for(3 * platform::CallGate::kShutLimit) == std::future_status::ready;
     const int before = calls;
     d.Reads.Release();
     ASSERT_TRUE(closed);
