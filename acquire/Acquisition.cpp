@@ -57,8 +57,10 @@ int TAcquisition::Run() {
     int status = OpenPort();
     if (status == kEndedAsAsked)
         status = OpenLog();
-    if (status == kEndedAsAsked)
+    if (status == kEndedAsAsked) {
+        service_.Ready();
         status = Loop();
+    }
     return Finish(status);
 }
 
@@ -175,14 +177,14 @@ std::optional<int> TAcquisition::PollOnce() {
             return kEndedAsAsked; // the wait was given up for the stop
         return Silent();
     case app::TPollResult::DataEnded:
-        status_.Say("the device reports the end of its data");
+        status_.Say("the device reports the end of its data", TSeverity::Notice);
         return kEndedAsAsked;
     case app::TPollResult::Reading:
         break;
     }
     if (silent_) {
         silent_ = false;
-        status_.Say("the device on " + PortName() + " answers again");
+        status_.Say("the device on " + PortName() + " answers again", TSeverity::Notice);
     }
     return Record();
 }
@@ -203,7 +205,7 @@ std::optional<int> TAcquisition::Silent() {
         return kRunFailed;
     }
     if (!silent_)
-        status_.Say(why + "; polling again until it answers");
+        status_.Say(why + "; polling again until it answers", TSeverity::Warning);
     silent_ = true;
     return std::nullopt;
 }
@@ -223,8 +225,25 @@ std::optional<int> TAcquisition::Record() {
             return kRunFailed;
         }
     }
+    std::string more;
+    if (hooks_.Report) {
+        if (const std::optional<int> end = HearReport())
+            return end;
+        more = hooks_.Report->StateText();
+    }
     status_.Update(run_.Logged(), exchange_.Record,
-                   run_.Log ? std::optional<uint64_t>(run_.Log->Size()) : std::nullopt);
+                   run_.Log ? std::optional<uint64_t>(run_.Log->Size()) : std::nullopt, more);
+    service_.Status("polls " + std::to_string(run_.Logged()) + (more.empty() ? "" : ", " + more));
+    return std::nullopt;
+}
+
+std::optional<int> TAcquisition::HearReport() {
+    for (const TNote& note : hooks_.Report->TakeNotes())
+        status_.Say(note.Text, note.Severity);
+    if (const std::optional<TOutputFailure> failure = hooks_.Report->Failure()) {
+        status_.Say(failure->Text);
+        return failure->ExitStatus;
+    }
     return std::nullopt;
 }
 
@@ -251,7 +270,7 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
         status_.Say(why);
         return kRunFailed;
     }
-    status_.Say(why + "; waiting for the adapter to come back");
+    status_.Say(why + "; waiting for the adapter to come back", TSeverity::Warning);
     try {
         port_.SetOpen(false);
     } catch (const std::exception&) {
@@ -260,7 +279,9 @@ std::optional<int> TAcquisition::Lost(const std::string& why) {
     if (const std::optional<int> end = WaitForAdapter())
         return end;
     status_.Say("polling again on " + PortName() +
-                (foundAgain_.empty() || foundAgain_ == options_.Port ? "" : " (" + foundAgain_ + ")"));
+                    (foundAgain_.empty() || foundAgain_ == options_.Port ? ""
+                                                                         : " (" + foundAgain_ + ")"),
+                TSeverity::Notice);
     return std::nullopt;
 }
 
@@ -324,6 +345,7 @@ bool TAcquisition::WaitUntil(TClock::time_point until) {
 }
 
 void TAcquisition::ServeMessages() {
+    service_.Alive();
     while (platform::ProcessOneMessage(0)) {
     }
 }
@@ -348,7 +370,12 @@ int TAcquisition::Finish(int status) {
         if (status == kEndedAsAsked)
             status = kRunFailed;
     }
+    service_.Stopping();
     run_.EndListeners();
+    if (hooks_.Report) {
+        for (const TNote& note : hooks_.Report->TakeNotes())
+            status_.Say(note.Text, note.Severity);
+    }
     status_.Finish();
     return status;
 }

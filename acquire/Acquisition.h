@@ -11,6 +11,8 @@
 #include "acquire/JsonStream.h"
 #include "acquire/Options.h"
 #include "acquire/Output.h"
+#include "acquire/OutputReport.h"
+#include "acquire/ServiceNotify.h"
 #include "acquire/Signals.h"
 #include "app/AcquisitionRun.h"
 #include "app/DataLog.h"
@@ -35,6 +37,8 @@ struct TAcquireHooks {
     std::FILE* Err = stderr;             // the status line, warnings and errors
     // More outputs of each logged record (a publisher); they must outlive the run.
     std::vector<app::TRunListener*> Listeners;
+    // What one of them tells (the publisher's warnings, failure and state); not owned.
+    TOutputReport* Report = nullptr;
 };
 
 class TAcquisition {
@@ -76,11 +80,14 @@ private:
     void ServeMessages();
     bool LimitReached(TClock::time_point started) const;
     int Finish(int status);
+    // The report's notes said; its failure's exit status, if it has failed.
+    std::optional<int> HearReport();
 
     TAcquireOptions options_;
     TStopRequests& requests_;
     TAcquireHooks hooks_;
     TStatusLine status_;
+    TServiceNotify service_;
     TOrvComPort port_;
     app::TDeviceExchange exchange_;
     app::TAcquisitionRun run_; // its Log is the data log; its Logged() the polls logged

@@ -52,6 +52,16 @@ TApply Text(const char* option, std::string TAcquireOptions::*field) {
     };
 }
 
+TApply Count(const char* option, uint64_t TAcquireOptions::*field, uint64_t low, uint64_t high) {
+    return [=](TAcquireOptions& o, const std::string& v) {
+        const auto n = WholeNumber(v, low, high);
+        if (!n)
+            return Range(option, v, low, high);
+        o.*field = *n;
+        return std::string();
+    };
+}
+
 TApply Flag(bool TAcquireOptions::*field) {
     return [=](TAcquireOptions& o, const std::string&) {
         o.*field = true;
@@ -89,6 +99,14 @@ const std::vector<TOption>& Options() {
          }},
         {"--reconnect", false, Flag(&TAcquireOptions::Reconnect)},
         {"--json", false, Flag(&TAcquireOptions::Json)},
+        {"--mqtt", true, Text("--mqtt", &TAcquireOptions::Mqtt)},
+        {"--mqtt-ca", true, Text("--mqtt-ca", &TAcquireOptions::MqttCa)},
+        {"--mqtt-password-file", true,
+         Text("--mqtt-password-file", &TAcquireOptions::MqttPasswordFile)},
+        {"--mqtt-client-id", true, Text("--mqtt-client-id", &TAcquireOptions::MqttClientId)},
+        {"--mqtt-queue", true, Count("--mqtt-queue", &TAcquireOptions::MqttQueue, 1, 100000000)},
+        {"--mqtt-drain", true, Count("--mqtt-drain", &TAcquireOptions::MqttDrainS, 0, 3600)},
+        {"--version", false, Flag(&TAcquireOptions::Version)},
         {"--help", false, Flag(&TAcquireOptions::Help)},
         {"-h", false, Flag(&TAcquireOptions::Help)},
         {"--version", false, Flag(&TAcquireOptions::Version)},
@@ -151,6 +169,10 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         parsed.Options.Pace != app::TPace::Line)
         parsed.Error = "--interval: 0 (polls back to back) needs --pace line; at the console's "
                        "pace the interval is at least 1";
+    const TAcquireOptions& o = parsed.Options;
+    if (parsed.Error.empty() && o.Mqtt.empty() &&
+        (!o.MqttCa.empty() || !o.MqttPasswordFile.empty() || !o.MqttClientId.empty()))
+        parsed.Error = "--mqtt-ca, --mqtt-password-file and --mqtt-client-id need --mqtt";
     return parsed;
 }
 
@@ -195,9 +217,32 @@ End of the run:
   SIGHUP closes the data log and opens it again under the same name (for log
   rotation; a file still there keeps its lines and the new ones follow). The log
   is written in append mode: a file emptied by copytruncate goes on at its start.
+MQTT (store and forward: every record of the data log reaches the broker, in order):
+  --mqtt URL        publish each record, the JSON object of --json, with QoS 1 to
+                    mqtt://[user@]host[:port]/topic, or mqtts://... for TLS; the
+                    data log is the queue: what the broker has not acknowledged goes
+                    when it is back, also after a restart (with --log-dir, earlier
+                    logs of the folder first); a retained TOPIC/status tells online
+                    (port, log, version), offline (Last Will) or stopped
+  --mqtt-ca FILE    the CA that signed the broker's certificate (mqtts; default: the
+                    system's CAs)
+  --mqtt-password-file FILE
+                    the password: the file's first line (default: the environment
+                    variable ORVI_MQTT_PASSWORD); never on the command line
+  --mqtt-client-id ID
+                    the client id of the persistent session (default:
+                    orvi_acquire-HOST-TOPIC)
+  --mqtt-queue N    without a data log: records kept in memory while the broker is
+                    away (default 20000, about 7 minutes); older ones are dropped,
+                    counted and warned about
+  --mqtt-drain S    at the end, seconds to wait for the broker to acknowledge what
+                    is pending (default 2); the rest goes at the next start
+  A broker that is away, slow or refusing never delays a poll or changes the exit
+  status (it warns); the status line shows its state and the backlog (records not
+  yet acknowledged).
 Other:
-  --help            this text
   --version         the program's version
+  --help            this text
 
 On a terminal a status line (refreshed at most twice a second) goes to standard
 error; otherwise only warnings and errors, one line each.
@@ -207,7 +252,8 @@ Exit status:
   1  no answer from the device, the port lost, or the log or the stream could not
      be written (the log keeps whole lines only)
   2  a bad command line
-  3  no adapter found, or the port could not be opened
+  3  no adapter found, or the port could not be opened, or the broker's TLS
+     certificate is not trusted (--mqtt-ca)
 )";
 }
 

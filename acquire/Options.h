@@ -14,7 +14,8 @@ enum TExitStatus : int {
     kEndedAsAsked = 0, // count, duration, end of data or a stop signal
     kRunFailed = 1,    // no answer, the port lost, the log or the stream could not be written
     kBadCommandLine = 2,
-    kNoPort = 3, // no adapter found, or the port could not be opened
+    kNoPort = 3, // no adapter found, the port could not be opened, or the broker's
+                 // certificate is not trusted
 };
 
 struct TAcquireOptions {
@@ -28,6 +29,13 @@ struct TAcquireOptions {
     std::optional<uint64_t> DurationMs;
     bool Reconnect = false;
     bool Json = false;
+    // MQTT (Publisher): the broker URL; empty: none
+    std::string Mqtt;
+    std::string MqttCa;
+    std::string MqttPasswordFile;
+    std::string MqttClientId; // empty: made from the host name and the topic
+    uint64_t MqttQueue = 20000; // records kept in memory without a log (about 7 minutes)
+    uint64_t MqttDrainS = 2;    // seconds of grace at the end to send what is pending
     bool Help = false;
     bool Version = false;
 };

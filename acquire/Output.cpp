@@ -76,11 +76,12 @@ std::unique_ptr<app::TDataLog> CreateDatedLog(const std::string& dir,
     }
 }
 
-TStatusLine::TStatusLine(std::FILE* err, bool showStatus)
-    : writer_(err, kQueuedLines), terminal_(showStatus) {}
+TStatusLine::TStatusLine(std::FILE* err, bool showStatus, std::string program)
+    : writer_(err, kQueuedLines), program_(std::move(program)), terminal_(showStatus),
+      journal_(platform::IsJournal(err)) {}
 
 void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r,
-                         std::optional<uint64_t> logBytes) {
+                         std::optional<uint64_t> logBytes, const std::string& more) {
     const auto now = std::chrono::steady_clock::now();
     if (!terminal_ || now - drawn_ < kRedraw)
         return;
@@ -96,15 +97,21 @@ void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r,
     text += "°C";
     if (logBytes)
         text += "  log " + std::to_string(*logBytes / 1024) + " KiB";
+    if (!more.empty())
+        text += "  " + more;
     std::string out;
     Clear(out);
     shown_ = writer_.Put(out + text);
 }
 
-void TStatusLine::Say(const std::string& line) {
+void TStatusLine::Say(const std::string& line, TSeverity severity) {
     std::string out;
     Clear(out);
-    writer_.Put(out + "orvi_acquire: " + line + "\n");
+    if (journal_)
+        out += severity == TSeverity::Error     ? "<3>"
+               : severity == TSeverity::Warning ? "<4>"
+                                                : "<5>";
+    writer_.Put(out + program_ + ": " + line + "\n");
     drawn_ = {}; // the status comes back at the next update
 }
 

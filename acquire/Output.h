@@ -33,21 +33,26 @@ std::unique_ptr<app::TDataLog> CreateDatedLog(const std::string& dir,
                                               std::chrono::system_clock::time_point when,
                                               std::string& path);
 
+// How much a line told to the user weighs; the journal stores it as the line's priority.
+enum class TSeverity { Error, Warning, Notice };
+
 // Warnings and errors on standard error, one line each, and on a terminal a status line
 // redrawn in place at most twice a second, with the warnings above it. Written by a thread
 // of its own (a stopped terminal or a stuck journal never holds up the run); Finish writes
-// out what is left for at most a second.
+// out what is left for at most a second. When standard error is the journal, each line starts
+// with its priority (<3> error, <4> warning, <5> notice), which the journal keeps.
 class TStatusLine {
 public:
     // `showStatus`: draw the status line (standard error is a terminal that standard output
     // does not share with the JSON stream).
-    TStatusLine(std::FILE* err, bool showStatus);
+    // Lines are told as "<program>: ...".
+    TStatusLine(std::FILE* err, bool showStatus, std::string program = "orvi_acquire");
     // Shows the counts once half a second has passed since the last drawing; the log's size
-    // only when there is a log.
+    // only when there is a log; `more`, when not empty, after them (the broker and backlog).
     void Update(uint64_t polls, const app::TMeasurementRecord& record,
-                std::optional<uint64_t> logBytes);
+                std::optional<uint64_t> logBytes, const std::string& more = {});
     // One line of a warning or an error, on a line of its own.
-    void Say(const std::string& line);
+    void Say(const std::string& line, TSeverity severity = TSeverity::Error);
     // Leaves the last status on its line and writes out what is queued.
     void Finish();
 
@@ -55,7 +60,9 @@ private:
     void Clear(std::string& text);
 
     TLineWriter writer_;
+    std::string program_;
     bool terminal_;
+    bool journal_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point drawn_{};

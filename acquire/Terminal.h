@@ -9,6 +9,8 @@
 namespace orvi::platform {
 
 bool IsTerminal(std::FILE* stream);
+// Whether the stream goes to the systemd journal (JOURNAL_STREAM names its device and inode).
+bool IsJournal(std::FILE* stream);
 // Makes the stream write "\n" as it is: on Windows a text-mode stdout would end every JSON
 // line in CR LF, which a reader such as mosquitto_pub -l would keep in the message.
 void WriteLineEndsAsTheyAre(std::FILE* stream);

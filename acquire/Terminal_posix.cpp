@@ -1,8 +1,10 @@
 #include "acquire/Terminal.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,14 @@ namespace orvi::platform {
 
 bool IsTerminal(std::FILE* stream) {
     return isatty(fileno(stream)) == 1;
+}
+
+bool IsJournal(std::FILE* stream) {
+    const char* named = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (!named || fstat(fileno(stream), &st) != 0)
+        return false;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) == named;
 }
 
 void WriteLineEndsAsTheyAre(std::FILE*) {}

@@ -11,6 +11,11 @@ bool IsTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
 
+// No journal on Windows.
+bool IsJournal(std::FILE*) {
+    return false;
+}
+
 void WriteLineEndsAsTheyAre(std::FILE* stream) {
     std::fflush(stream);
     _setmode(_fileno(stream), _O_BINARY);

@@ -5,13 +5,14 @@
 #                            library, clang for the fuzzers, mingw-w64 and Wine for the Windows
 #                            build, Xvfb for screenshots, the package checks (lintian, the
 #                            desktop entry, AppStream, man page and systemd unit checkers),
-#                            and the MQTT broker and clients of orvi_acquire's end-to-end test
+#                            and the MQTT broker and clients and openssl of the MQTT tests
 #                            (scripts/test.sh)
 set -euo pipefail
 
 run_packages=(
-    build-essential cmake ninja-build
+    build-essential cmake ninja-build pkg-config
     qt6-base-dev
+    libmosquitto-dev libsystemd-dev nlohmann-json3-dev
     fonts-dejavu-core fonts-liberation
 )
 test_packages=(
@@ -21,7 +22,7 @@ test_packages=(
     g++-mingw-w64-x86-64 wine64 wine
     dpkg-dev file lintian desktop-file-utils
     appstream systemd man-db groff-base procps
-    mosquitto mosquitto-clients
+    mosquitto mosquitto-clients openssl
 )
 
 packages=("${run_packages[@]}")

@@ -2,14 +2,16 @@
 # Builds the Debian packages from the optimised tree (build/release, the one scripts/run.sh
 # and scripts/test.sh build) and checks them as a user would meet them:
 #   1. `cmake --install` into a scratch prefix, icons at their sizes;
-#   2. `cpack -G DEB`: each package holds the files expected of it (the four programs, a
-#      man page each, the desktop entries, icons and metainfo, the acquirer's unit), and the
+#   2. `cpack -G DEB`: each package holds the files expected of it (the five programs, a
+#      man page each, the desktop entries, icons and metainfo, the acquirer's and the
+#      collector's units and the acquirer's MQTT drop-in), and the
 #      two together hold exactly what `cmake --install` installs; Qt comes from shlibdeps;
 #   3. lintian: any tag fails, pedantic and experimental ones too (a program without a man
 #      page, a unit without hardening); information tags are not shown;
 #   4. both packages unpacked into a scratch root: the programs' libraries all resolve (the
 #      acquirer's without Qt), the desktop entries and metainfo validate, the man pages
-#      format without a warning, and systemd verifies the unit and rates its hardening;
+#      format without a warning, and systemd verifies the units (an acquirer instance with
+#      and without the MQTT drop-in, the collector) and rates their hardening;
 #   5. the README's example is examples/read_housing.cpp, which is built against the
 #      unpacked library package and run against the unpacked device simulator.
 # Part of scripts/test.sh; runs alone too (after scripts/install-deps.sh --tests).
@@ -17,12 +19,15 @@ set -euo pipefail
 
 tree=build/release
 work=build/package
-programs=(orvi_console orvi_device_sim orvi_viewer orvi_acquire)
+programs=(orvi_console orvi_device_sim orvi_viewer orvi_acquire orvi_collect)
 unit=orvi-acquire@.service
+collect_unit=orvi-collect.service
+mqtt_dropin=orvi-acquire-mqtt.conf
 
 # Builds the tree and installs it into $work/install/usr.
 install_tree() {
-    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVI_TESTS=OFF >/dev/null
+    # scripts/test.sh builds the tests in this tree too (ORVI_TESTS=ON); alone, they are left out.
+    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVI_TESTS="${ORVI_TESTS:-OFF}" >/dev/null
     cmake --build "$tree" -j "${JOBS:-$(nproc)}"
     rm -rf "$work"
     mkdir -p "$work"
@@ -60,6 +65,8 @@ check_contents() {
         /usr/share/metainfo/org.orvi.console.metainfo.xml
         /usr/share/metainfo/org.orvi.viewer.metainfo.xml
         "/usr/lib/systemd/system/$unit"
+        "/usr/lib/systemd/system/$collect_unit"
+        "/usr/share/orvi-console/$mqtt_dropin"
         /usr/share/doc/orvi-console/99-orvi.rules.example
         /usr/share/doc/orvi-console/README.md
         /usr/share/doc/orvi-console/changelog.gz
@@ -107,8 +114,8 @@ check_unpacked() {
             echo "$libraries"
             fail "the libraries of $program do not all resolve"
         fi
-        if [ "$program" = orvi_acquire ] && grep 'libQt' <<<"$libraries"; then
-            fail "orvi_acquire links Qt"
+        if [[ $program =~ ^orvi_(acquire|collect)$ ]] && grep 'libQt' <<<"$libraries"; then
+            fail "$program links Qt"
         fi
     done
     local kind
@@ -150,27 +157,43 @@ check_man_pages() {
     done
 }
 
-# systemd-analyze checks the unit in a root of its own: the unpacked packages, the host's
-# units for the targets it pulls in, and kill for ExecReload. The executables are looked up
-# in that root and the Documentation= page by man, in the root's pages. Any remark fails
-# (an unknown key is only a remark). Two instances: a port name and an escaped device path.
+# systemd-analyze checks the units in a root of its own: the unpacked packages, the host's
+# units for the targets they pull in, and kill for ExecReload. The executables are looked up
+# in that root and the Documentation= pages by man, in the root's pages. Any remark fails
+# (an unknown key is only a remark). The acquirer: two instances, a port name and an escaped
+# device path, the second with the MQTT drop-in as the README links it; the collector.
+# The drop-in's and the collector's environment files are examples written into the root.
 check_unit() {
     local root=$work/unit-root
     rm -rf "$root"
     cp -a "$1" "$root"
     cp -an /usr/lib/systemd/system/. "$root/usr/lib/systemd/system/"
     cp "$(type -P kill)" "$root/usr/bin/"
-    local instances=("${unit/@/@COM5}" "${unit/@/@$(systemd-escape /dev/ttyUSB0)}")
+    local device
+    device=$(systemd-escape /dev/ttyUSB0)
+    local instances=("${unit/@/@COM5}" "${unit/@/@$device}")
+    local dropins=$root/etc/systemd/system/${instances[1]}.d
+    mkdir -p "$dropins" "$root/etc/orvi-acquire"
+    # A copy: systemd-analyze does not follow the README's absolute link inside --root.
+    cp "$root/usr/share/orvi-console/$mqtt_dropin" "$dropins/"
+    echo "ORVI_MQTT_URL=mqtt://broker.lab/lab/stand1" >"$root/etc/orvi-acquire/$device.conf"
+    echo "ORVI_COLLECT_URL=mqtt://broker.lab/lab" >"$root/etc/orvi-collect.conf"
     local report status=0
     report=$(MANPATH=$root/usr/share/man \
-        systemd-analyze --root="$root" verify "${instances[@]}" 2>&1) || status=$?
+        systemd-analyze --root="$root" verify "${instances[@]}" "$collect_unit" 2>&1) || status=$?
     if [ "$status" -ne 0 ] || [ -n "$report" ]; then
         fail "systemd-analyze verify: $report"
     fi
-    # An exposure of at most 1.0 on systemd's scale of 0 to 10 (the threshold is tenths).
+    # An exposure of at most 1.0 on systemd's scale of 0 to 10 (the threshold is tenths) for
+    # the plain acquirer; the ones on the network are shown.
     report=$(systemd-analyze security --offline=true --threshold=10 --root="$root" \
         "${instances[0]}" 2>&1) || fail "the unit's hardening: $report"
     grep 'Overall exposure' <<<"$report"
+    local other
+    for other in "${instances[1]}" "$collect_unit"; do
+        report=$(systemd-analyze security --offline=true --root="$root" "$other" 2>&1) || true
+        echo "$other: $(grep 'Overall exposure' <<<"$report")"
+    done
 }
 
 # The code block of the README's section on the serial component, as the file it shows.

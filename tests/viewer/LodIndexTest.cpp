@@ -48,7 +48,7 @@ std::string RandomLog(std::mt19937& random, int lines) {
             std::snprintf(text, sizeof text, c % 3 ? " %.2f" : " %.6g", v);
             log += text;
         }
-        log += " " + std::to_string(int(noise(random) * 1000)) + end;
+        (log += " ") += std::to_string(int(noise(random) * 1000)) + end;
     }
     return log;
 }

@@ -1,0 +1,116 @@
+#include "collect/Collector.h"
+
+#include "app/RecordFields.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace orvi::collect {
+
+namespace {
+
+// The record of a --json object; false with `why` when a member is missing or no number.
+bool ParseRecord(const std::string& payload, app::TMeasurementRecord& record, uint64_t& seq,
+                 std::string& why) {
+    const nlohmann::json json = nlohmann::json::parse(payload, nullptr, false);
+    if (!json.is_object()) {
+        why = "the message is no JSON object";
+        return false;
+    }
+    const auto s = json.find("seq");
+    if (s == json.end() || !s->is_number_unsigned()) {
+        why = "the message has no sequence number";
+        return false;
+    }
+    seq = s->get<uint64_t>();
+    for (const app::TRecordField& field : app::RecordFields()) {
+        const auto member = json.find(std::string(field.Key));
+        if (member == json.end() || !(member->is_number() || member->is_null())) {
+            why = "the message has no number \"" + std::string(field.Key) + "\"";
+            return false;
+        }
+        // null: a value that was not finite, which the log writes as NAN.
+        field.Set(record, member->is_null() ? NAN : member->get<double>());
+    }
+    return true;
+}
+
+uint64_t CountLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    uint64_t lines = 0;
+    char block[65536];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        lines += uint64_t(std::count(block, block + in.gcount(), '\n'));
+    return lines;
+}
+
+} // namespace
+
+bool IsPlainName(const std::string& name) {
+    if (name.empty() || name.size() > 200 || name == "." || name == "..")
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '-';
+    });
+}
+
+TCollector::TCollector(std::string folder) : folder_(std::move(folder)) {}
+
+app::TDataLog& TCollector::Open(TStand& stand, const std::string& path) {
+    if (stand.Log && stand.LogPath == path)
+        return *stand.Log;
+    if (stand.Log)
+        stand.Log->Close();
+    stand.Log.reset();
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    if (!lastSeq_.count(path))
+        lastSeq_[path] = CountLines(path);
+    stand.Log = std::make_unique<app::TDataLog>(path, app::TDataLog::TOpen::Append);
+    stand.LogPath = path;
+    return *stand.Log;
+}
+
+TCollector::TResult TCollector::Store(const std::string& standName, const std::string& logName,
+                                      const std::string& payload, std::string& why) {
+    why.clear();
+    const std::string log = logName.empty() ? "unlogged.txt" : logName;
+    if (!IsPlainName(standName) || !IsPlainName(log)) {
+        why = "the stand \"" + standName + "\" or its log \"" + log + "\" is no plain file name";
+        return TResult::Rejected;
+    }
+    app::TMeasurementRecord record;
+    uint64_t seq = 0;
+    if (!ParseRecord(payload, record, seq, why))
+        return TResult::Rejected;
+    const std::string path = (std::filesystem::path(folder_) / standName / log).string();
+    app::TDataLog& file = Open(stands_[standName], path);
+    uint64_t& last = lastSeq_[path];
+    if (logName.empty() && seq == 1)
+        last = 0; // a stand without a data log counts from 1 at each start
+    if (seq <= last) {
+        ++repeats_;
+        return TResult::Repeat;
+    }
+    file.Write(app::LogLine(record));
+    if (seq > last + 1)
+        why = "records " + std::to_string(last + 1) + " to " + std::to_string(seq - 1) + " of " +
+              standName + "/" + log + " never came";
+    last = seq;
+    ++written_;
+    return TResult::Written;
+}
+
+void TCollector::CloseAll() {
+    for (auto& [name, stand] : stands_) {
+        if (stand.Log)
+            stand.Log->Close();
+        stand.Log.reset();
+    }
+    lastSeq_.clear(); // files may have been moved away: counted again when opened
+}
+
+} // namespace orvi::collect
