@@ -11,7 +11,7 @@ set -euo pipefail
 
 run_packages=(
     build-essential cmake ninja-build
-    qt6-base-dev
+    qt6-base-dev qt6-svg-dev qt6-translations-l10n
     fonts-dejavu-core fonts-liberation
 )
 test_packages=(

@@ -3,19 +3,25 @@
 #include "app/DataLog.h"
 #include "viewer/CsvExport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -25,11 +31,13 @@ namespace orvi::viewer {
 
 namespace {
 
+const QString kRecentKey = QStringLiteral("viewer/recentFiles");
+
 QIcon LineSample(size_t channel) {
     QPixmap pixmap(28, 12);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
-    QPen pen = widgets::TTrendChart::ChannelPen(channel);
+    QPen pen = TTrendChart::ChannelPen(channel);
     pen.setWidthF(2);
     p.setPen(pen);
     p.drawLine(0, 6, 28, 6);
@@ -41,6 +49,24 @@ QString Caption(size_t channel) {
     return QString::fromUtf8(field.Caption.data(), int(field.Caption.size()));
 }
 
+// A channel's value as the log writes it, with its unit.
+QString ValueText(size_t channel, double v) {
+    const app::TRecordField& field = app::RecordFields()[channel + 1];
+    const std::string text = field.Type == app::TFieldType::Integer && std::abs(v) < 1e18
+                                 ? std::to_string(int64_t(v))
+                                 : app::LogNumberText(v);
+    return QStringLiteral("%1 %2").arg(QString::fromStdString(text),
+                                       QString::fromUtf8(field.Unit.data(), int(field.Unit.size())));
+}
+
+QString SecondsText(int64_t ms) {
+    return QStringLiteral("%1 с").arg(double(ms) / 1000, 0, 'f', 3);
+}
+
+QSettings Settings() {
+    return QSettings(QStringLiteral("orvi"), QStringLiteral("orvi_viewer"));
+}
+
 } // namespace
 
 TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
@@ -48,7 +74,8 @@ TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
     setAcceptDrops(true);
     auto* central = new QWidget(this);
     auto* layout = new QHBoxLayout(central);
-    chart_ = new widgets::TTrendChart(central);
+    chart_ = new TTrendChart(central);
+    chart_->SetPlotLegend(false); // the legend is beside the chart
     layout->addWidget(chart_, 1);
     layout->addWidget(BuildLegend());
     setCentralWidget(central);
@@ -67,7 +94,7 @@ TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
             log_->Cancel();
     });
     BuildMenus();
-    connect(chart_, &widgets::TTrendChart::CursorMoved, this, &TViewerWindow::ShowCursorValues);
+    connect(chart_, &TTrendChart::CursorMoved, this, &TViewerWindow::ShowCursorValues);
     connect(&timer_, &QTimer::timeout, this, &TViewerWindow::Tick);
     timer_.start(kFollowMs);
     resize(1280, 800);
@@ -77,39 +104,83 @@ TViewerWindow::~TViewerWindow() {
     Close();
 }
 
+bool TViewerWindow::LoadQtTranslations() {
+    auto* qt = new QTranslator(qApp);
+    if (!qt->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    return QCoreApplication::installTranslator(qt);
+}
+
+QString TViewerWindow::RecordCount(uint64_t records) {
+    const uint64_t tens = records % 100, ones = records % 10;
+    const char* word = "записей";
+    if (ones == 1 && tens != 11)
+        word = "запись";
+    else if (ones >= 2 && ones <= 4 && (tens < 12 || tens > 14))
+        word = "записи";
+    return QStringLiteral("%1 %2").arg(records).arg(QString::fromUtf8(word));
+}
+
+QString TViewerWindow::WithSuffix(const QString& path, const QString& suffix) {
+    return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + suffix : path;
+}
+
 void TViewerWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     file->addAction(QStringLiteral("Открыть…"), QKeySequence::Open, this, &TViewerWindow::AskOpen);
+    recent_ = file->addMenu(QStringLiteral("Недавние файлы"));
+    connect(recent_, &QMenu::aboutToShow, this, &TViewerWindow::FillRecentMenu);
     file->addAction(QStringLiteral("Экспорт CSV…"), this, &TViewerWindow::AskExport);
-    file->addAction(QStringLiteral("Сохранить PNG…"), this, &TViewerWindow::AskSavePng);
+    file->addAction(QStringLiteral("Сохранить рисунок…"), this, &TViewerWindow::AskSaveImage);
     file->addSeparator();
     file->addAction(QStringLiteral("Выход"), QKeySequence::Quit, this, &QWidget::close);
     QMenu* view = menuBar()->addMenu(QStringLiteral("Вид"));
-    view->addAction(QStringLiteral("Весь журнал"), Qt::Key_Home, chart_,
-                    &widgets::TTrendChart::ShowAll);
+    view->addAction(QStringLiteral("Весь журнал"), chart_, &TTrendChart::ShowAll);
+    view->addAction(QStringLiteral("Конец журнала"), chart_, &TTrendChart::ShowEnd);
+    view->addAction(QStringLiteral("Снять метку и выделение"), chart_, &TTrendChart::ClearMarks);
     follow_ = view->addAction(QStringLiteral("Следить за файлом"));
     follow_->setCheckable(true);
     follow_->setChecked(true);
     wallClock_ = view->addAction(QStringLiteral("Время суток"));
     wallClock_->setCheckable(true);
     wallClock_->setEnabled(false);
-    connect(wallClock_, &QAction::toggled, chart_, &widgets::TTrendChart::SetWallClock);
+    connect(wallClock_, &QAction::toggled, chart_, &TTrendChart::SetWallClock);
 }
 
+// A grid: the channel's check box, its value at the cursor, at the pinned cursor, and the
+// difference; the first row holds the times.
 QWidget* TViewerWindow::BuildLegend() {
     auto* legend = new QWidget(this);
     auto* column = new QVBoxLayout(legend);
-    cursorTime_ = new QLabel(legend);
-    column->addWidget(cursorTime_);
+    auto* grid = new QGridLayout;
+    const QString heads[] = {QStringLiteral("курсор"), QStringLiteral("метка"),
+                             QStringLiteral("разность")};
+    for (int k = 0; k < 3; ++k) {
+        auto* head = new QLabel(heads[k], legend);
+        head->setAlignment(Qt::AlignRight);
+        grid->addWidget(head, 0, k + 1);
+        times_[size_t(k)] = new QLabel(legend);
+        times_[size_t(k)]->setAlignment(Qt::AlignRight);
+        grid->addWidget(times_[size_t(k)], 1, k + 1);
+    }
+    grid->addWidget(new QLabel(QStringLiteral("Время"), legend), 1, 0);
     for (size_t c = 0; c < kChannelCount; ++c) {
         boxes_[c] = new QCheckBox(Caption(c), legend);
         boxes_[c]->setChecked(true);
         boxes_[c]->setIcon(LineSample(c));
-        boxes_[c]->setMinimumWidth(200);
         connect(boxes_[c], &QCheckBox::toggled, chart_,
                 [this, c](bool on) { chart_->SetChannelVisible(c, on); });
-        column->addWidget(boxes_[c]);
+        grid->addWidget(boxes_[c], int(c) + 2, 0);
+        for (size_t k = 0; k < 3; ++k) {
+            values_[c][k] = new QLabel(legend);
+            values_[c][k]->setAlignment(Qt::AlignRight);
+            values_[c][k]->setMinimumWidth(70);
+            grid->addWidget(values_[c][k], int(c) + 2, int(k) + 1);
+        }
     }
+    column->addLayout(grid);
     column->addStretch(1);
     return legend;
 }
@@ -126,16 +197,19 @@ bool TViewerWindow::OpenFile(const QString& path) {
     if (!log_) {
         status_->setText(QStringLiteral("Не удалось открыть %1: %2")
                              .arg(path, QString::fromLocal8Bit(error.c_str())));
+        progress_->hide();
+        cancel_->hide();
         return false;
     }
     const std::optional<TDateName> date = ParseDateName(log_->Path());
     wallClock_->setEnabled(date.has_value());
     setWindowTitle(QStringLiteral("%1 — просмотр журнала данных").arg(path));
     status_->setText(QStringLiteral("Читается %1…").arg(path));
-    reported_ = false;
+    firstRead_ = false;
     seenGeneration_ = 0;
     log_->Start();
     chart_->SetLog(log_.get(), date);
+    RememberFile(path);
     return true;
 }
 
@@ -159,29 +233,36 @@ void TViewerWindow::Tick() {
     ShowIndexed();
 }
 
+// The progress bar belongs to the first reading of the file only; after it the status
+// follows the data: every publication of new records recounts it.
 void TViewerWindow::ShowIndexed() {
     const uint64_t generation = log_->Generation();
-    if (generation != seenGeneration_) {
+    const bool changed = generation != seenGeneration_;
+    if (changed) {
         seenGeneration_ = generation;
         chart_->DataChanged();
     }
-    const bool done = log_->Done();
-    const uint64_t total = std::max<uint64_t>(log_->FileBytes(), 1);
-    progress_->setValue(int(log_->IndexedBytes() * 1000 / total));
-    progress_->setVisible(!done);
-    cancel_->setVisible(!done);
-    if (done && !reported_) {
-        reported_ = true;
-        ReportSkipped();
+    if (!firstRead_) {
+        const uint64_t total = std::max<uint64_t>(log_->FileBytes(), 1);
+        progress_->setValue(int(log_->IndexedBytes() * 1000 / total));
+        firstRead_ = log_->Done();
+        progress_->setVisible(!firstRead_);
+        cancel_->setVisible(!firstRead_);
+        if (firstRead_)
+            ShowStatus();
+    } else if (changed) {
+        ShowStatus();
     }
 }
 
-void TViewerWindow::ReportSkipped() {
+void TViewerWindow::ShowStatus() {
     const QString path = QString::fromStdString(log_->Path());
+    const bool emptyFile = log_->FileBytes() == 0;
     status_->setText(log_->Query([&](const TLogIndex& index, const TByteReader&) {
         if (index.Empty())
-            return QStringLiteral("%1 не журнал данных: ни одна строка не содержит запись")
-                .arg(path);
+            return emptyFile ? QStringLiteral("%1: пустой файл").arg(path)
+                             : QStringLiteral("%1 не журнал данных: ни одна строка не содержит запись")
+                                   .arg(path);
         QString text = QStringLiteral("Записей: %1").arg(index.Records());
         if (log_->Cancelled())
             text += QStringLiteral(" (чтение прервано)");
@@ -204,22 +285,29 @@ QString TViewerWindow::StatusText() const {
 }
 
 void TViewerWindow::ShowCursorValues() {
-    const std::optional<TSample>& s = chart_->CursorRecord();
-    const auto& fields = app::RecordFields();
-    cursorTime_->setText(s ? QStringLiteral("%1 с").arg(double(s->Ms) / 1000, 0, 'f', 3)
-                           : QString());
+    const std::optional<TSample>& a = chart_->CursorRecord();
+    const std::optional<TSample>& b = chart_->PinnedRecord();
+    times_[0]->setText(a ? SecondsText(a->Ms) : QString());
+    times_[1]->setText(b ? SecondsText(b->Ms) : QString());
+    times_[2]->setText(a && b ? SecondsText(a->Ms - b->Ms) : QString());
     for (size_t c = 0; c < kChannelCount; ++c) {
-        QString text = Caption(c);
-        if (s) {
-            const double v = s->Record.Values[c];
-            text += QStringLiteral(": %1 %2").arg(
-                QString::fromStdString(fields[c + 1].Type == app::TFieldType::Integer
-                                           ? std::to_string(int64_t(v))
-                                           : app::LogNumberText(v)),
-                QString::fromUtf8(fields[c + 1].Unit.data(), int(fields[c + 1].Unit.size())));
-        }
-        boxes_[c]->setText(text);
+        const double va = a ? a->Record.Values[c] : 0, vb = b ? b->Record.Values[c] : 0;
+        values_[c][0]->setText(a ? ValueText(c, va) : QString());
+        values_[c][1]->setText(b ? ValueText(c, vb) : QString());
+        values_[c][2]->setText(a && b ? ValueText(c, va - vb) : QString());
     }
+}
+
+QString TViewerWindow::CursorText() const {
+    QStringList lines;
+    const auto row = [](const QString& name, const std::array<QLabel*, 3>& cells) {
+        return QStringLiteral("%1\t%2\t%3\t%4")
+            .arg(name, cells[0]->text(), cells[1]->text(), cells[2]->text());
+    };
+    lines << row(QStringLiteral("Время"), times_);
+    for (size_t c = 0; c < kChannelCount; ++c)
+        lines << row(Caption(c), values_[c]);
+    return lines.join(QLatin1Char('\n'));
 }
 
 bool TViewerWindow::ExportCsv(const QString& path, bool visibleOnly) {
@@ -235,16 +323,42 @@ bool TViewerWindow::ExportCsv(const QString& path, bool visibleOnly) {
                                 : -1;
     out.close();
     const bool ok = written >= 0 && out;
-    status_->setText(ok ? QStringLiteral("Записано в %1 записей: %2").arg(path).arg(written)
+    status_->setText(ok ? QStringLiteral("Файл %1 записан: %2").arg(path, RecordCount(uint64_t(written)))
                         : QStringLiteral("Не удалось записать %1").arg(path));
     return ok;
 }
 
-bool TViewerWindow::SavePng(const QString& path) {
-    const bool ok = chart_->grab().save(path, "PNG");
+// The picture stands alone, so it carries the channels' names above its panes.
+bool TViewerWindow::SaveImage(const QString& path) {
+    chart_->SetPlotLegend(true);
+    const bool ok = chart_->SaveImage(path);
+    chart_->SetPlotLegend(false);
     status_->setText(ok ? QStringLiteral("Рисунок сохранён в %1").arg(path)
                         : QStringLiteral("Не удалось сохранить %1").arg(path));
     return ok;
+}
+
+QStringList TViewerWindow::RecentFiles() const {
+    return Settings().value(kRecentKey).toStringList();
+}
+
+void TViewerWindow::RememberFile(const QString& path) {
+    QStringList files = RecentFiles();
+    const QString full = QFileInfo(path).absoluteFilePath();
+    files.removeAll(full);
+    files.prepend(full);
+    while (files.size() > kRecentFiles)
+        files.removeLast();
+    Settings().setValue(kRecentKey, files);
+}
+
+void TViewerWindow::FillRecentMenu() {
+    recent_->clear();
+    const QStringList files = RecentFiles();
+    for (const QString& path : files)
+        recent_->addAction(path, this, [this, path] { OpenFile(path); });
+    if (files.isEmpty())
+        recent_->addAction(QStringLiteral("(нет)"))->setEnabled(false);
 }
 
 void TViewerWindow::AskOpen() {
@@ -269,14 +383,21 @@ void TViewerWindow::AskExport() {
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт CSV"),
                                                       QString(), QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
-        ExportCsv(path, ask.clickedButton() == visible);
+        ExportCsv(WithSuffix(path, QStringLiteral("csv")), ask.clickedButton() == visible);
 }
 
-void TViewerWindow::AskSavePng() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить PNG"),
-                                                      QString(), QStringLiteral("PNG (*.png)"));
-    if (!path.isEmpty())
-        SavePng(path);
+// The suffix typed decides the format; a name without one takes the chosen filter's.
+void TViewerWindow::AskSaveImage() {
+    const QStringList filters = {QStringLiteral("PNG (*.png)"), QStringLiteral("SVG (*.svg)"),
+                                 QStringLiteral("PDF (*.pdf)")};
+    QString filter = filters.front();
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Сохранить рисунок"), QString(),
+        filters.join(QStringLiteral(";;")), &filter);
+    if (path.isEmpty())
+        return;
+    const QString suffix = filter.section(QLatin1Char('.'), 1).chopped(1);
+    SaveImage(WithSuffix(path, suffix.isEmpty() ? QStringLiteral("png") : suffix));
 }
 
 void TViewerWindow::dragEnterEvent(QDragEnterEvent* event) {

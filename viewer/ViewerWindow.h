@@ -1,13 +1,15 @@
 #pragma once
 // The viewer's window: the trend chart, a legend with a check box per channel that shows
-// the values under the cursor, a progress bar while indexing, and the status bar, which
-// names the lines that were skipped. A file comes from the command line, "Открыть…"
-// (Ctrl+O) or a drop on the window; a file that grows is followed.
+// the values under the cursor, at the pinned cursor and their difference, a progress bar
+// while the file is first read, and the status bar, which counts the records (following
+// the file as it grows) and names the lines that were skipped. A file comes from the
+// command line, "Открыть…" (Ctrl+O), the recent files or a drop on the window; a file that
+// grows is followed.
 //
 // GUI thread only. The window owns the open log (and so its indexing thread); the chart
 // reads it and is told to let go before the log is replaced.
 #include "viewer/IndexedLog.h"
-#include "widgets/TrendChart.h"
+#include "viewer/TrendChart.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -18,6 +20,7 @@
 class QAction;
 class QCheckBox;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 
@@ -30,20 +33,34 @@ public:
     explicit TViewerWindow(QWidget* owner = nullptr);
     ~TViewerWindow() override;
 
+    // Loads Qt's own Russian texts (its dialogs and buttons) from Qt's translations folder;
+    // false when they are not installed.
+    static bool LoadQtTranslations();
+    // "507 записей", "1 запись", "22 записи".
+    static QString RecordCount(uint64_t records);
+    // The name as typed, with `suffix` added when it has none.
+    static QString WithSuffix(const QString& path, const QString& suffix);
+
     // Opens a log (replacing the one shown); false with the reason in the status bar.
     bool OpenFile(const QString& path);
     // Writes the visible range or the whole log as CSV; false with the reason shown.
     bool ExportCsv(const QString& path, bool visibleOnly);
-    // Saves the chart as shown.
-    bool SavePng(const QString& path);
+    // Saves the chart as shown, as PNG, SVG or PDF by the name's suffix.
+    bool SaveImage(const QString& path);
 
-    widgets::TTrendChart* Chart() const { return chart_; }
+    TTrendChart* Chart() const { return chart_; }
     const TIndexedLog* Log() const { return log_.get(); }
     QString StatusText() const;
+    // The file is being read for the first time (the progress bar shows).
+    bool FirstReading() const { return log_ && !firstRead_; }
+    // The legend's cursor values as text, a line per channel.
+    QString CursorText() const;
+    QStringList RecentFiles() const;
     // The follow step, run by a timer every kFollowMs; public so that tests can step it.
     void Tick();
 
     static constexpr int kFollowMs = 40;
+    static constexpr int kRecentFiles = 8;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -54,24 +71,29 @@ private:
     QWidget* BuildLegend();
     void ShowCursorValues();
     void ShowIndexed();
-    void ReportSkipped();
+    void ShowStatus();
+    void RememberFile(const QString& path);
+    void FillRecentMenu();
     void AskOpen();
     void AskExport();
-    void AskSavePng();
+    void AskSaveImage();
     void Close();
 
-    widgets::TTrendChart* chart_;
+    TTrendChart* chart_;
     std::array<QCheckBox*, kChannelCount> boxes_{};
-    QLabel* cursorTime_;
+    // Per channel: the value at the cursor, at the pinned cursor, and their difference.
+    std::array<std::array<QLabel*, 3>, kChannelCount> values_{};
+    std::array<QLabel*, 3> times_{};
     QLabel* status_;
     QProgressBar* progress_;
     QPushButton* cancel_;
     QAction* follow_;
     QAction* wallClock_;
+    QMenu* recent_;
     QTimer timer_;
     std::unique_ptr<TIndexedLog> log_;
     uint64_t seenGeneration_ = 0;
-    bool reported_ = false; // the skipped lines of the finished indexing are shown
+    bool firstRead_ = false; // the first reading of the file is over
 };
 
 } // namespace orvi::viewer

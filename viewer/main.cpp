@@ -17,7 +17,7 @@ int RunPng(const orvi::viewer::TCommandLine& line, int argc, char** argv) {
     const auto log = orvi::viewer::LoadForCommandLine(line.File, std::cerr);
     if (!log)
         return orvi::viewer::kExitUnreadable;
-    orvi::widgets::TTrendChart chart;
+    orvi::viewer::TTrendChart chart;
     chart.resize(line.Width, line.Height);
     chart.SetLog(log.get(), orvi::viewer::ParseDateName(line.File));
     if (!chart.grab().save(QString::fromLocal8Bit(line.Output.c_str()), "PNG")) {
@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
         break;
     }
     QApplication app(qtArgc, argv);
+    orvi::viewer::TViewerWindow::LoadQtTranslations(); // Qt's dialogs speak Russian too
     orvi::viewer::TViewerWindow window;
     window.show();
     if (!line.File.empty())

@@ -66,9 +66,9 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
     ASSERT_TRUE(Until([&] { return w.StatusText().contains(QStringLiteral("пропущено")); }));
     EXPECT_TRUE(w.StatusText().contains(QStringLiteral("пропущено строк: 1 (7)")))
         << w.StatusText().toStdString();
-    widgets::TTrendChart* chart = w.Chart();
+    TTrendChart* chart = w.Chart();
     EXPECT_EQ(chart->ToMs(), 29990);
-    const QColor zeroCount = widgets::TTrendChart::ChannelPen(10).color();
+    const QColor zeroCount = TTrendChart::ChannelPen(10).color();
     EXPECT_GT(PixelsOf(chart->grab().toImage(), zeroCount), 500);
 
     const QPointF middle(chart->width() / 2.0, chart->height() / 4.0);
@@ -105,7 +105,7 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
     const std::string all = testing::FileBytes(csv.toStdString());
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1 + 3600);
     const QString png = QString::fromStdString(dir.FilePath("chart.png"));
-    ASSERT_TRUE(w.SavePng(png));
+    ASSERT_TRUE(w.SaveImage(png));
     EXPECT_EQ(QImage(png).size(), chart->size());
 }
 

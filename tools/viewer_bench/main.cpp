@@ -8,8 +8,8 @@
 // Kst (kst2) is skipped with a message when it is not installed.
 #include "app/DataLog.h"
 #include "viewer/IndexedLog.h"
+#include "viewer/TrendChart.h"
 #include "viewer/ViewerWindow.h"
-#include "widgets/TrendChart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -148,7 +148,7 @@ void CompareWithKst(const std::string& log, const std::string& dir, int runs, do
                     Median(km) / Median(vm));
 }
 
-double RenderMs(orvi::widgets::TTrendChart& chart, QImage& image, bool rebuild) {
+double RenderMs(orvi::viewer::TTrendChart& chart, QImage& image, bool rebuild) {
     if (rebuild)
         chart.SetView(chart.FromMs(), chart.ToMs()); // drops the cached plot
     const auto start = Clock::now();
@@ -163,7 +163,7 @@ void InWindow(const std::string& log) {
     indexed->Start();
     while (indexed->Generation() == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    orvi::widgets::TTrendChart chart;
+    orvi::viewer::TTrendChart chart;
     chart.resize(1600, 900);
     QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
     chart.SetLog(indexed.get(), std::nullopt);
