@@ -7,12 +7,16 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProgressBar>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace orvi::viewer {
 namespace {
@@ -107,6 +111,160 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
     const QString png = QString::fromStdString(dir.FilePath("chart.png"));
     ASSERT_TRUE(w.SaveImage(png));
     EXPECT_EQ(QImage(png).size(), chart->size());
+    ASSERT_TRUE(w.SaveImage(QString::fromStdString(dir.FilePath("chart.svg"))));
+    EXPECT_NE(testing::FileBytes(dir.FilePath("chart.svg")).find("<svg"), std::string::npos);
+    ASSERT_TRUE(w.SaveImage(QString::fromStdString(dir.FilePath("chart.pdf"))));
+    EXPECT_EQ(testing::FileBytes(dir.FilePath("chart.pdf")).substr(0, 5), "%PDF-");
+    EXPECT_EQ(w.RecentFiles().value(0), QFileInfo(QString::fromStdString(path)).absoluteFilePath());
+}
+
+// The status while a run writes the file: the count follows every new record (also a
+// torn last line once completed), the progress bar belongs to the first reading only,
+// and a file emptied and written anew by a new run is counted again, not called empty.
+TEST(ViewerWindow, StatusFollowsTheData) {
+    testing::TempDir dir;
+    const std::string path = dir.FilePath("run.txt");
+    Append(path, Lines(0, 100));
+    TViewerWindow w;
+    w.show();
+    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
+    auto* progress = w.findChild<QProgressBar*>();
+    const auto counted = [&](int records) {
+        return Until([&] { return w.StatusText() == QStringLiteral("Записей: %1").arg(records); });
+    };
+    ASSERT_TRUE(counted(100)) << w.StatusText().toStdString();
+    for (int step = 1; step <= 4; ++step) {
+        Append(path, Lines(100 * step, 100));
+        EXPECT_TRUE(counted(100 * (step + 1))) << w.StatusText().toStdString();
+        EXPECT_FALSE(progress->isVisible());
+    }
+    const std::string torn = Lines(500, 1);
+    Append(path, torn.substr(0, 10));
+    QApplication::processEvents(QEventLoop::AllEvents, 100);
+    Append(path, torn.substr(10));
+    EXPECT_TRUE(counted(501)) << w.StatusText().toStdString();
+
+    std::filesystem::resize_file(path, 0);
+    ASSERT_TRUE(Until([&] { return Records(w) == 0; }));
+    Append(path, Lines(0, 3));
+    EXPECT_TRUE(counted(3)) << w.StatusText().toStdString();
+    EXPECT_FALSE(progress->isVisible());
+}
+
+// Zooming out stops at the whole log and a margin; a wheel zoom about the end of a
+// followed log keeps its right edge at the end; End goes back to the end and follows.
+TEST(ViewerWindow, ZoomIsBoundedAndFollowsAtTheEnd) {
+    testing::TempDir dir;
+    const std::string path = dir.FilePath("run.txt");
+    Append(path, Lines(0, 3000));
+    TViewerWindow w;
+    w.show();
+    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
+    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    TTrendChart* chart = w.Chart();
+    const auto wheel = [&](double x, int notches) {
+        const QPointF at(x, chart->height() / 4.0);
+        QWheelEvent event(at, chart->mapToGlobal(at), {}, {0, 120 * notches}, Qt::NoButton, {},
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(chart, &event);
+    };
+    for (int i = 0; i < 15; ++i)
+        wheel(chart->width() / 3.0, -10);
+    const double whole = 29990, margin = whole * TTrendChart::kMarginShare;
+    EXPECT_LE(chart->ToMs() - chart->FromMs(), whole + 2 * margin + 1e-6);
+    EXPECT_GE(chart->FromMs(), -margin - 1e-6);
+    EXPECT_LE(chart->ToMs(), whole + margin + 1e-6);
+
+    QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+    QApplication::sendEvent(chart, &home);
+    wheel(chart->width() - 13, 3); // the plot's last pixel column
+    EXPECT_EQ(chart->ToMs(), whole);
+    EXPECT_LT(chart->ToMs() - chart->FromMs(), whole * 0.6);
+    Append(path, Lines(3000, 100));
+    EXPECT_TRUE(Until([&] { return chart->ToMs() == 30990; })) << chart->ToMs();
+
+    QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+    QApplication::sendEvent(chart, &left);
+    EXPECT_LT(chart->ToMs(), 30990);
+    QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+    QApplication::sendEvent(chart, &end);
+    Append(path, Lines(3100, 100));
+    EXPECT_TRUE(Until([&] { return chart->ToMs() == 31990; })) << chart->ToMs();
+}
+
+// Values of any finite size are drawn and scaled at every zoom; zoomed in between two
+// records the curves run from one to the other and the cursor shows the nearest record;
+// a click pins the second cursor and the legend shows both and their difference.
+TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
+    testing::TempDir dir;
+    const std::string path = dir.FilePath("run.txt");
+    std::string bytes;
+    for (int i = 0; i < 400; ++i) {
+        const char* huge = i == 100 ? "1e308" : i == 200 ? "-1e308" : i == 300 ? "3.5e38" : "25";
+        bytes += std::to_string(1000 * i) + " " + huge + " " + std::to_string(300 + i) +
+                 " 25 300 25 300 25 300 1.5 -2 " + std::to_string(i % 7) + "\r\n";
+    }
+    Append(path, bytes);
+    TViewerWindow w;
+    w.resize(1200, 800);
+    w.show();
+    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
+    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    TTrendChart* chart = w.Chart();
+    std::set<QRgb> colours;
+    for (size_t c = 0; c < 10; ++c)
+        colours.insert(TTrendChart::ChannelPen(c).color().rgb());
+    EXPECT_EQ(colours.size(), 10u);
+    const QColor first = TTrendChart::ChannelPen(0).color();
+    const QColor zero = TTrendChart::ChannelPen(10).color();
+    EXPECT_GT(PixelsOf(chart->grab().toImage(), first), 200); // the whole log
+    chart->SetView(95000, 305000);
+    EXPECT_GT(PixelsOf(chart->grab().toImage(), first), 200); // the records themselves
+
+    chart->SetView(150200, 150800); // between the records at 150 s and 151 s
+    const QImage deep = chart->grab().toImage();
+    EXPECT_GT(PixelsOf(deep, zero), 200);
+    chart->MoveCursorTo(150300);
+    ASSERT_TRUE(chart->CursorRecord().has_value());
+    EXPECT_EQ(chart->CursorRecord()->Ms, 150000);
+
+    chart->SetView(0, 399000);
+    const auto xOf = [&](double ms) {
+        return 64 + ms * (chart->width() - 64 - 12) / 399000;
+    };
+    const QPointF click(xOf(100000), chart->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, click, chart->mapToGlobal(click), Qt::LeftButton,
+                      Qt::LeftButton, {});
+    QMouseEvent release(QEvent::MouseButtonRelease, click, chart->mapToGlobal(click),
+                        Qt::LeftButton, {}, {});
+    QApplication::sendEvent(chart, &press);
+    QApplication::sendEvent(chart, &release);
+    ASSERT_TRUE(chart->PinnedRecord().has_value());
+    const int64_t pinned = chart->PinnedRecord()->Ms;
+    EXPECT_NEAR(double(pinned), 100000, 1000);
+    chart->MoveCursorTo(250000);
+    ASSERT_TRUE(chart->CursorRecord().has_value());
+    const int64_t at = chart->CursorRecord()->Ms;
+    const QString expected = QStringLiteral("Темп 1\t%1 °C\t%2 °C\t%3 °C")
+                                 .arg(300 + at / 1000)
+                                 .arg(300 + pinned / 1000)
+                                 .arg((at - pinned) / 1000);
+    EXPECT_TRUE(w.CursorText().contains(expected)) << w.CursorText().toStdString();
+}
+
+TEST(ViewerWindow, RussianTexts) {
+    EXPECT_TRUE(TViewerWindow::LoadQtTranslations());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    const std::pair<uint64_t, const char*> counts[] = {
+        {1, "1 запись"},    {2, "2 записи"},     {4, "4 записи"},      {5, "5 записей"},
+        {11, "11 записей"}, {12, "12 записей"},  {21, "21 запись"},    {22, "22 записи"},
+        {111, "111 записей"}, {507, "507 записей"}, {1001, "1001 запись"}};
+    for (const auto& [n, text] : counts)
+        EXPECT_EQ(TViewerWindow::RecordCount(n), QString::fromUtf8(text));
+    EXPECT_EQ(TViewerWindow::WithSuffix(QStringLiteral("/d/out"), QStringLiteral("csv")),
+              QStringLiteral("/d/out.csv"));
+    EXPECT_EQ(TViewerWindow::WithSuffix(QStringLiteral("/d/out.txt"), QStringLiteral("csv")),
+              QStringLiteral("/d/out.txt"));
 }
 
 } // namespace
