@@ -1,7 +1,6 @@
 #include "viewer/TrendChart.h"
 
 #include "viewer/IndexedLog.h"
-#include "viewer/NearRecords.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -336,20 +335,12 @@ void TTrendChart::leaveEvent(QEvent*) {
     update();
 }
 
-// The record nearest `ms`: the last one at or before it and the first one after it, each
-// found by a binary search for its block and a read of that block alone, so the cost is
-// the same at any view and any log length.
+// The record nearest `ms`, at the same cost at any view and any log length.
 std::optional<TSample> TTrendChart::NearestRecord(double ms) const {
     if (!log_ || !std::isfinite(ms))
         return std::nullopt;
-    const int64_t at = std::llround(ms);
-    return log_->Query([&](const TLogIndex& index, const TByteReader& read) {
-        std::optional<TSample> before = LastRecordBefore(index, read, at + 1);
-        std::optional<TSample> after = FirstRecordAfter(index, read, at);
-        if (!before || (after && double(after->Ms) - ms < ms - double(before->Ms)))
-            return after;
-        return before;
-    });
+    return log_->Query(
+        [&](const TLogIndex& index, const TByteReader& read) { return index.Nearest(read, ms); });
 }
 
 void TTrendChart::MoveCursorTo(double ms) {

@@ -4,7 +4,6 @@
 #include "viewer/TrendChart.h"
 
 #include "viewer/IndexedLog.h"
-#include "viewer/NearRecords.h"
 
 #include <QPainter>
 #include <QPolygonF>
@@ -127,14 +126,14 @@ void TTrendChart::DrawPlot(QPainter& p) {
             }
             // The record before the view and the one after it too, so that the curves
             // reach both edges.
-            if (std::optional<TSample> before = LastRecordBefore(index, read, from))
+            if (std::optional<TSample> before = index.Around(read, double(from) - 0.5).Before)
                 samples.push_back(*before);
             index.ForEach(read, from, to, [&](const TSample& s) {
                 samples.push_back(s);
                 samples.back().Line = {};
                 return true;
             });
-            if (std::optional<TSample> after = FirstRecordAfter(index, read, to))
+            if (std::optional<TSample> after = index.Around(read, double(to)).After)
                 samples.push_back(*after);
         });
     }
@@ -301,7 +300,7 @@ void TTrendChart::DrawColumns(QPainter& p, const std::vector<TColumn>& columns) 
         for (size_t i = 0; i < columns.size(); ++i) {
             const TColumn& col = columns[i];
             const bool has = col.HasData && !std::isnan(col.Min[c]) && col.Min[c] <= col.Max[c];
-            if (!has || col.NewSegment) {
+            if (!has || col.GapBefore) {
                 if (line.size() > 1)
                     p.drawPolyline(line);
                 line.clear();
@@ -343,7 +342,7 @@ void TTrendChart::DrawSamples(QPainter& p, const std::vector<TSample>& samples) 
             line.clear();
         };
         const auto joined = [&](size_t a, size_t b) { // b follows a on one line
-            return !samples[b].NewSegment && std::isfinite(samples[a].Record.Values[c]) &&
+            return !samples[b].GapBefore && std::isfinite(samples[a].Record.Values[c]) &&
                    std::isfinite(samples[b].Record.Values[c]);
         };
         const auto toward = [&](size_t i, size_t j, double edge) { // from i toward j
@@ -354,7 +353,7 @@ void TTrendChart::DrawSamples(QPainter& p, const std::vector<TSample>& samples) 
         };
         for (size_t i = 0; i < samples.size(); ++i) {
             const double v = samples[i].Record.Values[c];
-            if (samples[i].NewSegment || !std::isfinite(v))
+            if (samples[i].GapBefore || !std::isfinite(v))
                 flush();
             if (!std::isfinite(v))
                 continue;

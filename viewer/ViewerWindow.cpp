@@ -59,8 +59,8 @@ QString ValueText(size_t channel, double v) {
                                        QString::fromUtf8(field.Unit.data(), int(field.Unit.size())));
 }
 
-QString SecondsText(int64_t ms) {
-    return QStringLiteral("%1 с").arg(double(ms) / 1000, 0, 'f', 3);
+QString TimeText(int64_t ms) {
+    return QStringLiteral("%1 с").arg(QString::fromStdString(SecondsText(ms)));
 }
 
 QSettings Settings() {
@@ -287,9 +287,9 @@ QString TViewerWindow::StatusText() const {
 void TViewerWindow::ShowCursorValues() {
     const std::optional<TSample>& a = chart_->CursorRecord();
     const std::optional<TSample>& b = chart_->PinnedRecord();
-    times_[0]->setText(a ? SecondsText(a->Ms) : QString());
-    times_[1]->setText(b ? SecondsText(b->Ms) : QString());
-    times_[2]->setText(a && b ? SecondsText(a->Ms - b->Ms) : QString());
+    times_[0]->setText(a ? TimeText(a->Ms) : QString());
+    times_[1]->setText(b ? TimeText(b->Ms) : QString());
+    times_[2]->setText(a && b ? TimeText(a->Ms - b->Ms) : QString());
     for (size_t c = 0; c < kChannelCount; ++c) {
         const double va = a ? a->Record.Values[c] : 0, vb = b ? b->Record.Values[c] : 0;
         values_[c][0]->setText(a ? ValueText(c, va) : QString());

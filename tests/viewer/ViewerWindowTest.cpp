@@ -192,16 +192,17 @@ TEST(ViewerWindow, ZoomIsBoundedAndFollowsAtTheEnd) {
     EXPECT_TRUE(Until([&] { return chart->ToMs() == 31990; })) << chart->ToMs();
 }
 
-// Values of any finite size are drawn and scaled at every zoom; zoomed in between two
-// records the curves run from one to the other and the cursor shows the nearest record;
-// a click pins the second cursor and the legend shows both and their difference.
+// Values of any finite size are drawn and scaled at every zoom; a 60 s jump of the tick is
+// a gap at every zoom; zoomed in between two records the curves run from one to the other
+// and the cursor shows the nearest record; a click pins the second cursor and the legend
+// shows both and their difference.
 TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     testing::TempDir dir;
     const std::string path = dir.FilePath("run.txt");
     std::string bytes;
     for (int i = 0; i < 400; ++i) {
         const char* huge = i == 100 ? "1e308" : i == 200 ? "-1e308" : i == 300 ? "3.5e38" : "25";
-        bytes += std::to_string(1000 * i) + " " + huge + " " + std::to_string(300 + i) +
+        bytes += std::to_string(1000 * i + (i >= 350 ? 60000 : 0)) + " " + huge + " " + std::to_string(300 + i) +
                  " 25 300 25 300 25 300 1.5 -2 " + std::to_string(i % 7) + "\r\n";
     }
     Append(path, bytes);
@@ -220,6 +221,19 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     EXPECT_GT(PixelsOf(chart->grab().toImage(), first), 200); // the whole log
     chart->SetView(95000, 305000);
     EXPECT_GT(PixelsOf(chart->grab().toImage(), first), 200); // the records themselves
+
+    const auto gapDrawn = [&](double from, double to) { // zero count pixels in the gap
+        chart->SetView(from, to);
+        const QImage image = chart->grab().toImage();
+        const int x = int(64 + (380000 - from) * (chart->width() - 64 - 12) / (to - from));
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            count += image.pixelColor(x, y) == zero;
+        return count;
+    };
+    EXPECT_EQ(gapDrawn(0, 409000), 0);
+    EXPECT_EQ(gapDrawn(345000, 415000), 0);
+    EXPECT_GT(PixelsOf(chart->grab().toImage(), zero), 100);
 
     chart->SetView(150200, 150800); // between the records at 150 s and 151 s
     const QImage deep = chart->grab().toImage();
