@@ -1,7 +1,7 @@
 #include "viewer/ViewerWindow.h"
 
 #include "app/DataLog.h"
-#include "viewer/CsvExport.h"
+#include "viewer/StatsDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,7 +25,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <fstream>
 
 namespace orvi::viewer {
 
@@ -80,11 +79,13 @@ TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
     layout->addWidget(BuildLegend());
     setCentralWidget(central);
     status_ = new QLabel(this);
+    count_ = new QLabel(this);
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 1000);
     progress_->setMaximumWidth(200);
     cancel_ = new QPushButton(QStringLiteral("Прервать"), this);
     statusBar()->addWidget(status_, 1);
+    statusBar()->addPermanentWidget(count_);
     statusBar()->addPermanentWidget(progress_);
     statusBar()->addPermanentWidget(cancel_);
     progress_->hide();
@@ -93,6 +94,16 @@ TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
         if (log_)
             log_->Cancel();
     });
+    exportProgress_ = new QProgressBar(this);
+    exportProgress_->setRange(0, 1000);
+    exportProgress_->setMaximumWidth(200);
+    exportProgress_->setFormat(QStringLiteral("CSV: %p%"));
+    exportCancel_ = new QPushButton(QStringLiteral("Прервать запись"), this);
+    statusBar()->addPermanentWidget(exportProgress_);
+    statusBar()->addPermanentWidget(exportCancel_);
+    exportProgress_->hide();
+    exportCancel_->hide();
+    connect(exportCancel_, &QPushButton::clicked, this, &TViewerWindow::CancelExport);
     BuildMenus();
     connect(chart_, &TTrendChart::CursorMoved, this, &TViewerWindow::ShowCursorValues);
     connect(&timer_, &QTimer::timeout, this, &TViewerWindow::Tick);
@@ -147,6 +158,9 @@ void TViewerWindow::BuildMenus() {
     wallClock_->setCheckable(true);
     wallClock_->setEnabled(false);
     connect(wallClock_, &QAction::toggled, chart_, &TTrendChart::SetWallClock);
+    QMenu* analysis = menuBar()->addMenu(QStringLiteral("Анализ"));
+    analysis->addAction(QStringLiteral("Статистика диапазона…"), QKeySequence(Qt::CTRL | Qt::Key_T),
+                        this, &TViewerWindow::ShowStatistics);
 }
 
 // A grid: the channel's check box, its value at the cursor, at the pinned cursor, and the
@@ -186,12 +200,16 @@ QWidget* TViewerWindow::BuildLegend() {
 }
 
 void TViewerWindow::Close() {
+    CancelExport();
+    if (exportThread_.joinable())
+        FinishExport();
     chart_->SetLog(nullptr, std::nullopt);
     log_.reset(); // stops the indexing thread
 }
 
 bool TViewerWindow::OpenFile(const QString& path) {
     Close();
+    count_->clear();
     std::string error;
     log_ = TIndexedLog::Open(path.toStdString(), error);
     if (!log_) {
@@ -214,6 +232,7 @@ bool TViewerWindow::OpenFile(const QString& path) {
 }
 
 void TViewerWindow::Tick() {
+    ShowExport();
     if (!log_)
         return;
     if (follow_->isChecked() && !log_->Cancelled()) {
@@ -248,6 +267,8 @@ void TViewerWindow::ShowIndexed() {
         firstRead_ = log_->Done();
         progress_->setVisible(!firstRead_);
         cancel_->setVisible(!firstRead_);
+        if (firstRead_ && status_->text().startsWith(QStringLiteral("Читается")))
+            status_->clear();
         if (firstRead_)
             ShowStatus();
     } else if (changed) {
@@ -258,7 +279,7 @@ void TViewerWindow::ShowIndexed() {
 void TViewerWindow::ShowStatus() {
     const QString path = QString::fromStdString(log_->Path());
     const bool emptyFile = log_->FileBytes() == 0;
-    status_->setText(log_->Query([&](const TLogIndex& index, const TByteReader&) {
+    count_->setText(log_->Query([&](const TLogIndex& index, const TByteReader&) {
         if (index.Empty())
             return emptyFile ? QStringLiteral("%1: пустой файл").arg(path)
                              : QStringLiteral("%1 не журнал данных: ни одна строка не содержит запись")
@@ -282,6 +303,10 @@ void TViewerWindow::ShowStatus() {
 
 QString TViewerWindow::StatusText() const {
     return status_->text();
+}
+
+QString TViewerWindow::CountText() const {
+    return count_->text();
 }
 
 void TViewerWindow::ShowCursorValues() {
@@ -311,21 +336,89 @@ QString TViewerWindow::CursorText() const {
 }
 
 bool TViewerWindow::ExportCsv(const QString& path, bool visibleOnly) {
-    if (!log_)
+    if (!log_ || exportThread_.joinable())
         return false;
-    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
     TMsRange range{INT64_MIN, INT64_MAX};
     if (visibleOnly)
         range = {int64_t(std::ceil(chart_->FromMs())), int64_t(std::floor(chart_->ToMs()))};
-    const int64_t written = out ? log_->Query([&](const TLogIndex& index, const TByteReader& read) {
-        return WriteCsv(index, read, range, ParseDateName(log_->Path()), out);
-    })
-                                : -1;
-    out.close();
-    const bool ok = written >= 0 && out;
-    status_->setText(ok ? QStringLiteral("Файл %1 записан: %2").arg(path, RecordCount(uint64_t(written)))
-                        : QStringLiteral("Не удалось записать %1").arg(path));
-    return ok;
+    exportPath_ = path;
+    exportStop_ = false;
+    exportDone_ = false;
+    exportWritten_ = 0;
+    exportTotal_ = 1;
+    exportProgress_->setValue(0);
+    exportProgress_->show();
+    exportCancel_->show();
+    status_->setText(QStringLiteral("Записывается %1…").arg(path));
+    exportThread_ = std::thread([this, range, date = ParseDateName(log_->Path()),
+                                 file = path.toStdString(), log = log_.get()] {
+        exportResult_ = ExportCsvFile(*log, range, date, file, [this](uint64_t written,
+                                                                      uint64_t total) {
+            exportWritten_ = written;
+            exportTotal_ = std::max<uint64_t>(total, 1);
+            return !exportStop_;
+        });
+        exportDone_.store(true, std::memory_order_release);
+    });
+    return true;
+}
+
+void TViewerWindow::CancelExport() {
+    exportStop_ = true;
+}
+
+void TViewerWindow::ShowExport() {
+    if (!exportThread_.joinable())
+        return;
+    exportProgress_->setValue(int(std::min<uint64_t>(exportWritten_ * 1000 / exportTotal_, 1000)));
+    if (exportDone_.load(std::memory_order_acquire))
+        FinishExport();
+}
+
+void TViewerWindow::FinishExport() {
+    exportThread_.join();
+    exportProgress_->hide();
+    exportCancel_->hide();
+    const TExportResult& r = exportResult_;
+    switch (r.Status) {
+    case TExportStatus::Done:
+        status_->setText(
+            QStringLiteral("Файл %1 записан: %2").arg(exportPath_, RecordCount(r.Records)));
+        break;
+    case TExportStatus::Cancelled:
+        status_->setText(QStringLiteral("Запись %1 прервана; файл не изменён").arg(exportPath_));
+        break;
+    default:
+        status_->setText(QStringLiteral("Не удалось записать %1: %2")
+                             .arg(exportPath_, QString::fromLocal8Bit(r.Error.c_str())));
+        break;
+    }
+}
+
+TMsRange TViewerWindow::StatisticsRange() const {
+    const std::pair<double, double> ms =
+        chart_->Selection().value_or(std::pair{chart_->FromMs(), chart_->ToMs()});
+    return {int64_t(std::ceil(ms.first)), int64_t(std::floor(ms.second))};
+}
+
+QString TViewerWindow::StatisticsText() const {
+    if (!log_)
+        return {};
+    const std::optional<TRangeStats> stats = ComputeRangeStats(*log_, StatisticsRange());
+    return stats ? StatsText(*stats) : QString();
+}
+
+void TViewerWindow::ShowStatistics() {
+    if (!log_)
+        return;
+    const std::optional<TRangeStats> stats = ComputeRangeStats(*log_, StatisticsRange());
+    if (!stats) {
+        status_->setText(QStringLiteral("Файл %1 не читается").arg(QString::fromStdString(log_->Path())));
+        return;
+    }
+    const QString what = chart_->Selection() ? QStringLiteral("выделенный диапазон")
+                                             : QStringLiteral("видимый диапазон");
+    (new TStatsDialog(*stats, QStringLiteral("Статистика: %1").arg(what), this))->show();
 }
 
 // The picture stands alone, so it carries the channels' names above its panes.

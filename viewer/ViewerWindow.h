@@ -6,8 +6,16 @@
 // command line, "Открыть…" (Ctrl+O), the recent files or a drop on the window; a file that
 // grows is followed.
 //
-// GUI thread only. The window owns the open log (and so its indexing thread); the chart
-// reads it and is told to let go before the log is replaced.
+// A CSV export runs on a thread of its own, with its progress and "Прервать" in the status
+// bar, while the window, its menus and the chart go on (the index is locked a piece at a
+// time).
+//
+// Threads: the window lives on the GUI thread and owns the open log (and so its indexing
+// thread); the chart reads it and is told to let go before the log is replaced. The
+// export's thread writes only the export's atomics and exportResult_ (before it sets
+// exportDone_); the GUI thread reads exportResult_ only after seeing exportDone_, and
+// cancels and joins the export before the log goes.
+#include "viewer/CsvExport.h"
 #include "viewer/IndexedLog.h"
 #include "viewer/TrendChart.h"
 
@@ -15,7 +23,9 @@
 #include <QTimer>
 
 #include <array>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class QAction;
 class QCheckBox;
@@ -43,14 +53,23 @@ public:
 
     // Opens a log (replacing the one shown); false with the reason in the status bar.
     bool OpenFile(const QString& path);
-    // Writes the visible range or the whole log as CSV; false with the reason shown.
+    // Starts writing the visible range or the whole log as CSV in the background; false
+    // when it cannot start (no log, or an export runs). The outcome shows in the status bar.
     bool ExportCsv(const QString& path, bool visibleOnly);
+    bool Exporting() const { return exportThread_.joinable(); }
+    void CancelExport();
+    // The statistics of the selected range, or of the visible one when none is selected,
+    // as text (as "Копировать" puts it on the clipboard); empty without a log.
+    QString StatisticsText() const;
+    void ShowStatistics();
     // Saves the chart as shown, as PNG, SVG or PDF by the name's suffix.
     bool SaveImage(const QString& path);
 
     TTrendChart* Chart() const { return chart_; }
     const TIndexedLog* Log() const { return log_.get(); }
+    // The last message (opening, exporting, saving) and the count of the data shown.
     QString StatusText() const;
+    QString CountText() const;
     // The file is being read for the first time (the progress bar shows).
     bool FirstReading() const { return log_ && !firstRead_; }
     // The legend's cursor values as text, a line per channel.
@@ -77,6 +96,9 @@ private:
     void AskOpen();
     void AskExport();
     void AskSaveImage();
+    void ShowExport();
+    void FinishExport();
+    TMsRange StatisticsRange() const;
     void Close();
 
     TTrendChart* chart_;
@@ -85,6 +107,7 @@ private:
     std::array<std::array<QLabel*, 3>, kChannelCount> values_{};
     std::array<QLabel*, 3> times_{};
     QLabel* status_;
+    QLabel* count_;
     QProgressBar* progress_;
     QPushButton* cancel_;
     QAction* follow_;
@@ -94,6 +117,16 @@ private:
     std::unique_ptr<TIndexedLog> log_;
     uint64_t seenGeneration_ = 0;
     bool firstRead_ = false; // the first reading of the file is over
+
+    QProgressBar* exportProgress_;
+    QPushButton* exportCancel_;
+    QString exportPath_;
+    std::thread exportThread_;
+    std::atomic<bool> exportStop_{false};
+    std::atomic<bool> exportDone_{false};
+    std::atomic<uint64_t> exportWritten_{0};
+    std::atomic<uint64_t> exportTotal_{1};
+    TExportResult exportResult_; // see Threads above
 };
 
 } // namespace orvi::viewer

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -67,9 +68,9 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
     EXPECT_FALSE(w.OpenFile(QString::fromStdString(dir.FilePath("missing.txt"))));
     EXPECT_TRUE(w.StatusText().startsWith(QStringLiteral("Не удалось открыть")));
     ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
-    ASSERT_TRUE(Until([&] { return w.StatusText().contains(QStringLiteral("пропущено")); }));
-    EXPECT_TRUE(w.StatusText().contains(QStringLiteral("пропущено строк: 1 (7)")))
-        << w.StatusText().toStdString();
+    ASSERT_TRUE(Until([&] { return w.CountText().contains(QStringLiteral("пропущено")); }));
+    EXPECT_TRUE(w.CountText().contains(QStringLiteral("пропущено строк: 1 (7)")))
+        << w.CountText().toStdString();
     TTrendChart* chart = w.Chart();
     EXPECT_EQ(chart->ToMs(), 29990);
     const QColor zeroCount = TTrendChart::ChannelPen(10).color();
@@ -102,12 +103,25 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
     chart->SetView(1000, 2000);
     const QString csv = QString::fromStdString(dir.FilePath("visible.csv"));
     ASSERT_TRUE(w.ExportCsv(csv, true));
+    ASSERT_TRUE(Until([&] { return !w.Exporting(); }));
     const std::string visible = testing::FileBytes(csv.toStdString());
     EXPECT_EQ(std::count(visible.begin(), visible.end(), '\n'), 1 + 101);
     EXPECT_NE(visible.find("\r\n1.000,2024-03-07T09:05:01.000,1000,25.5,"), std::string::npos);
     ASSERT_TRUE(w.ExportCsv(csv, false));
+    ASSERT_TRUE(Until([&] { return !w.Exporting(); }));
+    EXPECT_EQ(w.StatusText(), QStringLiteral("Файл %1 записан: 3600 записей").arg(csv));
     const std::string all = testing::FileBytes(csv.toStdString());
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1 + 3600);
+    // Statistics of the selection, else of the visible range, as the dialog copies them.
+    chart->SetSelection(1000, 2000);
+    EXPECT_TRUE(w.StatisticsText().contains(
+        QStringLiteral("Темп 1, °C\t101\t0\t300\t1.000\t349\t1.490\t324.257425743\t")))
+        << w.StatisticsText().toStdString();
+    chart->ClearMarks();
+    chart->SetView(0, 500);
+    EXPECT_TRUE(w.StatisticsText().startsWith(QStringLiteral("Диапазон: 0.000 … 0.500 с, записей: 51")))
+        << w.StatisticsText().toStdString();
+
     const QString png = QString::fromStdString(dir.FilePath("chart.png"));
     ASSERT_TRUE(w.SaveImage(png));
     EXPECT_EQ(QImage(png).size(), chart->size());
@@ -116,6 +130,40 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
     ASSERT_TRUE(w.SaveImage(QString::fromStdString(dir.FilePath("chart.pdf"))));
     EXPECT_EQ(testing::FileBytes(dir.FilePath("chart.pdf")).substr(0, 5), "%PDF-");
     EXPECT_EQ(w.RecentFiles().value(0), QFileInfo(QString::fromStdString(path)).absoluteFilePath());
+}
+
+// A large export runs in the background: the window's event loop goes on and the chart
+// draws meanwhile; a cancelled export leaves the file written before as it was.
+TEST(ViewerWindow, ExportsInTheBackground) {
+    testing::TempDir dir;
+    const std::string path = dir.FilePath("run.txt");
+    Append(path, Lines(0, 200000));
+    TViewerWindow w;
+    w.show();
+    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
+    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    const QString csv = QString::fromStdString(dir.FilePath("all.csv"));
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks += w.Exporting(); });
+    timer.start(1);
+    ASSERT_TRUE(w.ExportCsv(csv, false));
+    EXPECT_TRUE(w.Exporting());
+    EXPECT_FALSE(w.ExportCsv(csv, false)); // one at a time
+    EXPECT_FALSE(w.Chart()->grab().isNull());
+    ASSERT_TRUE(Until([&] { return !w.Exporting(); }));
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(w.StatusText(), QStringLiteral("Файл %1 записан: 200000 записей").arg(csv));
+    const std::string all = testing::FileBytes(csv.toStdString());
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1 + 200000);
+
+    Append(path, Lines(200000, 10));
+    ASSERT_TRUE(w.ExportCsv(csv, false));
+    w.CancelExport();
+    ASSERT_TRUE(Until([&] { return !w.Exporting(); }));
+    EXPECT_TRUE(w.StatusText().contains(QStringLiteral("прервана")))
+        << w.StatusText().toStdString();
+    EXPECT_EQ(testing::FileBytes(csv.toStdString()), all);
 }
 
 // The status while a run writes the file: the count follows every new record (also a
@@ -130,24 +178,24 @@ TEST(ViewerWindow, StatusFollowsTheData) {
     ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
     auto* progress = w.findChild<QProgressBar*>();
     const auto counted = [&](int records) {
-        return Until([&] { return w.StatusText() == QStringLiteral("Записей: %1").arg(records); });
+        return Until([&] { return w.CountText() == QStringLiteral("Записей: %1").arg(records); });
     };
-    ASSERT_TRUE(counted(100)) << w.StatusText().toStdString();
+    ASSERT_TRUE(counted(100)) << w.CountText().toStdString();
     for (int step = 1; step <= 4; ++step) {
         Append(path, Lines(100 * step, 100));
-        EXPECT_TRUE(counted(100 * (step + 1))) << w.StatusText().toStdString();
+        EXPECT_TRUE(counted(100 * (step + 1))) << w.CountText().toStdString();
         EXPECT_FALSE(progress->isVisible());
     }
     const std::string torn = Lines(500, 1);
     Append(path, torn.substr(0, 10));
     QApplication::processEvents(QEventLoop::AllEvents, 100);
     Append(path, torn.substr(10));
-    EXPECT_TRUE(counted(501)) << w.StatusText().toStdString();
+    EXPECT_TRUE(counted(501)) << w.CountText().toStdString();
 
     std::filesystem::resize_file(path, 0);
     ASSERT_TRUE(Until([&] { return Records(w) == 0; }));
     Append(path, Lines(0, 3));
-    EXPECT_TRUE(counted(3)) << w.StatusText().toStdString();
+    EXPECT_TRUE(counted(3)) << w.CountText().toStdString();
     EXPECT_FALSE(progress->isVisible());
 }
 
