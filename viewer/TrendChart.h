@@ -99,6 +99,7 @@ signals:
     void CursorMoved(); // CursorRecord or PinnedRecord changed
     void ViewChanged();
     void SelectionChanged();
+    void PlotDrawn(bool withRecords); // the cached plot was drawn anew
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -129,7 +130,7 @@ private:
     double EndMs() const;
     void Invalidate();
     void RebuildCache();
-    void DrawPlot(QPainter& p);
+    bool DrawPlot(QPainter& p); // true when records were drawn
     void DrawColumns(QPainter& p, const std::vector<TColumn>& columns);
     void DrawSamples(QPainter& p, const std::vector<TSample>& samples);
     void DrawTimeAxis(QPainter& p);

@@ -105,10 +105,10 @@ void TTrendChart::RebuildCache() {
     cache_.setDevicePixelRatio(ratio);
     cacheValid_ = true;
     QPainter p(&cache_);
-    DrawPlot(p);
+    emit PlotDrawn(DrawPlot(p));
 }
 
-void TTrendChart::DrawPlot(QPainter& p) {
+bool TTrendChart::DrawPlot(QPainter& p) {
     p.fillRect(rect(), Qt::white);
     std::vector<TColumn> columns;
     std::vector<TSample> samples;
@@ -152,6 +152,7 @@ void TTrendChart::DrawPlot(QPainter& p) {
         DrawSamples(p, samples);
     }
     DrawHeaders(p);
+    return !empty;
 }
 
 // Each pane's title at the left of its header strip and, for a picture standing alone, a
