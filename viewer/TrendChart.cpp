@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace orvi::viewer {
@@ -29,10 +30,21 @@ const app::TRecordField& FieldOf(size_t channel) {
     return app::RecordFields()[channel + 1];
 }
 
+// The milliseconds from the minute of date name `a` to that of `b`.
+double MsBetween(const TDateName& a, const TDateName& b) {
+    using namespace std::chrono;
+    const auto at = [](const TDateName& d) {
+        return sys_days(year(d.Year) / month(unsigned(d.Month)) / day(unsigned(d.Day))) +
+               hours(d.Hour) + minutes(d.Minute);
+    };
+    return double(duration_cast<milliseconds>(at(b) - at(a)).count());
+}
+
+const std::optional<TSample> kNoRecord;
+
 } // namespace
 
 TTrendChart::TTrendChart(QWidget* owner) : QWidget(owner) {
-    visible_.fill(true);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(320, 240);
@@ -40,7 +52,7 @@ TTrendChart::TTrendChart(QWidget* owner) : QWidget(owner) {
 
 // Ten colours a reader tells apart on white (housing warm, sensors cool, the angles olive
 // and black), and dashes for the sensors and pitch on top.
-QPen TTrendChart::ChannelPen(size_t channel) {
+QPen TTrendChart::ChannelPen(size_t channel, size_t log) {
     static const QColor housing[] = {"#d62728", "#ff7f0e", "#8c564b", "#e377c2"};
     static const QColor sensor[] = {"#1f77b4", "#17becf", "#2ca02c", "#9467bd"};
     const app::TRecordField& field = FieldOf(channel);
@@ -65,6 +77,10 @@ QPen TTrendChart::ChannelPen(size_t channel) {
         pen.setColor(QColor("#616161"));
         break;
     }
+    if (log > 0) { // a further log: the same colour, darker and dotted
+        pen.setColor(pen.color().darker(100 + 30 * int(std::min<size_t>(log, 4))));
+        pen.setStyle(log % 2 ? Qt::DotLine : Qt::DashDotDotLine);
+    }
     return pen;
 }
 
@@ -80,27 +96,59 @@ int TTrendChart::PaneOf(size_t channel) {
 }
 
 void TTrendChart::SetLog(const TIndexedLog* log, std::optional<TDateName> date) {
-    log_ = log;
-    date_ = date;
-    cursor_.reset();
-    pinned_.reset();
+    logs_.clear();
     selection_.reset();
+    if (log)
+        AddLog(log, date);
     ShowAll();
     emit CursorMoved();
 }
 
+// On wall-clock time when every log has a date name, else on their starts.
+size_t TTrendChart::AddLog(const TIndexedLog* log, std::optional<TDateName> date) {
+    TShown shown;
+    shown.Log = log;
+    shown.Date = date;
+    shown.Visible.fill(true);
+    logs_.push_back(shown);
+    const bool dated = std::all_of(logs_.begin(), logs_.end(),
+                                   [](const TShown& s) { return s.Date.has_value(); });
+    for (TShown& s : logs_)
+        s.OffsetMs = dated ? MsBetween(*logs_[0].Date, *s.Date) : 0;
+    ShowAll();
+    return logs_.size() - 1;
+}
+
+const std::optional<TSample>& TTrendChart::CursorRecord(size_t log) const {
+    return log < logs_.size() ? logs_[log].Cursor : kNoRecord;
+}
+
+const std::optional<TSample>& TTrendChart::PinnedRecord(size_t log) const {
+    return log < logs_.size() ? logs_[log].Pinned : kNoRecord;
+}
+
 double TTrendChart::EndMs() const {
-    if (!log_)
-        return 0;
-    return double(
-        log_->Query([](const TLogIndex& index, const TByteReader&) { return index.LastMs(); }));
+    double end = 0;
+    for (const TShown& s : logs_)
+        end = std::max(end, s.OffsetMs + double(s.Log->Query([](const TLogIndex& index,
+                                                                   const TByteReader&) {
+                                     return index.LastMs();
+                                 })));
+    return end;
+}
+
+double TTrendChart::StartMs() const {
+    double start = 0;
+    for (const TShown& s : logs_)
+        start = std::min(start, s.OffsetMs);
+    return start;
 }
 
 void TTrendChart::DataChanged() {
     const double end = EndMs();
     if (showingAll_) {
-        fromMs_ = 0;
-        toMs_ = std::max(end, kMinSpanMs * 100);
+        fromMs_ = StartMs();
+        toMs_ = std::max(end, fromMs_ + kMinSpanMs * 100);
     } else if (toMs_ >= lastEndMs_ && end > lastEndMs_) {
         const double shift = end - toMs_;
         fromMs_ += shift;
@@ -122,13 +170,13 @@ void TTrendChart::ShowEnd() {
     SetView(end - span, end);
 }
 
-// The whole log spans [0, max(end, 1 s)]; a view may reach kMarginShare of that beyond
-// either side and no further, which also keeps every time the chart computes far from
-// the limits of its arithmetic.
+// The logs span [start, start + max(end - start, 1 s)]; a view may reach kMarginShare of
+// that beyond either side and no further, which also keeps every time the chart computes
+// far from the limits of its arithmetic.
 void TTrendChart::SetView(double fromMs, double toMs) {
-    const double end = EndMs();
-    const double whole = std::max(end, kMinSpanMs * 100);
-    const double low = -whole * kMarginShare, high = whole * (1 + kMarginShare);
+    const double end = EndMs(), start = StartMs();
+    const double whole = std::max(end - start, kMinSpanMs * 100);
+    const double low = start - whole * kMarginShare, high = start + whole * (1 + kMarginShare);
     if (!std::isfinite(fromMs) || !std::isfinite(toMs))
         fromMs = low, toMs = high;
     const double span = std::clamp(toMs - fromMs, kMinSpanMs, high - low);
@@ -140,8 +188,8 @@ void TTrendChart::SetView(double fromMs, double toMs) {
     emit ViewChanged();
 }
 
-void TTrendChart::SetChannelVisible(size_t channel, bool visible) {
-    visible_[channel] = visible;
+void TTrendChart::SetChannelVisible(size_t log, size_t channel, bool visible) {
+    logs_[log].Visible[channel] = visible;
     Invalidate();
 }
 
@@ -204,8 +252,8 @@ void TTrendChart::paintEvent(QPaintEvent*) {
         if (b >= a)
             p.fillRect(QRectF(a, plot.top(), b - a + 1, plot.height()), QColor(255, 193, 7, 50));
     }
-    if (pinned_) {
-        const double x = XOf(double(pinned_->Ms));
+    if (!logs_.empty() && logs_[0].Pinned) {
+        const double x = XOf(double(logs_[0].Pinned->Ms) + logs_[0].OffsetMs);
         if (x >= plot.left() && x <= plot.right()) {
             p.setPen(QPen(QColor(0, 0, 0, 200), 1, Qt::SolidLine));
             p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
@@ -330,16 +378,18 @@ void TTrendChart::keyPressEvent(QKeyEvent* event) {
 
 void TTrendChart::leaveEvent(QEvent*) {
     cursorX_ = -1;
-    cursor_.reset();
+    for (TShown& s : logs_)
+        s.Cursor.reset();
     emit CursorMoved();
     update();
 }
 
 // The record nearest `ms`, at the same cost at any view and any log length.
-std::optional<TSample> TTrendChart::NearestRecord(double ms) const {
-    if (!log_ || !std::isfinite(ms))
+std::optional<TSample> TTrendChart::NearestRecord(size_t log, double ms) const {
+    ms -= logs_[log].OffsetMs;
+    if (!std::isfinite(ms))
         return std::nullopt;
-    return log_->Query(
+    return logs_[log].Log->Query(
         [&](const TLogIndex& index, const TByteReader& read) { return index.Nearest(read, ms); });
 }
 
@@ -349,15 +399,16 @@ void TTrendChart::MoveCursorTo(double ms) {
 
 void TTrendChart::UpdateCursor(int x) {
     cursorX_ = x;
-    cursor_.reset();
     const QRect plot = PlotRect();
-    if (x >= plot.left() && x <= plot.right())
-        cursor_ = NearestRecord(MsAt(x));
+    const bool inside = x >= plot.left() && x <= plot.right();
+    for (size_t k = 0; k < logs_.size(); ++k)
+        logs_[k].Cursor = inside ? NearestRecord(k, MsAt(x)) : std::nullopt;
     emit CursorMoved();
 }
 
 void TTrendChart::PinAt(double ms) {
-    pinned_ = NearestRecord(ms);
+    for (size_t k = 0; k < logs_.size(); ++k)
+        logs_[k].Pinned = NearestRecord(k, ms);
     update();
     emit CursorMoved();
 }
@@ -369,7 +420,8 @@ void TTrendChart::SetSelection(double fromMs, double toMs) {
 }
 
 void TTrendChart::ClearMarks() {
-    pinned_.reset();
+    for (TShown& s : logs_)
+        s.Pinned.reset();
     selection_.reset();
     update();
     emit CursorMoved();

@@ -21,8 +21,13 @@
 // Esc drops the pinned cursor and the selection. The view never grows past the whole log
 // and a margin.
 //
-// Owned by its parent widget; GUI thread only. The log is not owned and must outlive its
-// use here (SetLog(nullptr) before it goes); its index is read under the log's own lock.
+// Several logs at once: each is placed on the time axis by an offset, from the wall-clock
+// times of their date names when all have one, else from their starts; each has its own
+// channels shown, its own pens (the channel's colour, dotted from the second log on) and
+// its records under the cursors.
+//
+// Owned by its parent widget; GUI thread only. The logs are not owned and must outlive
+// their use here (SetLog(nullptr) before they go); an index is read under its log's lock.
 #include "viewer/DateName.h"
 #include "viewer/LogIndex.h"
 
@@ -46,7 +51,13 @@ public:
 
     explicit TTrendChart(QWidget* owner = nullptr);
 
+    // Shows this log alone (none for nullptr).
     void SetLog(const TIndexedLog* log, std::optional<TDateName> date);
+    // Shows one more log beside those shown; returns its number.
+    size_t AddLog(const TIndexedLog* log, std::optional<TDateName> date);
+    size_t LogCount() const { return logs_.size(); }
+    // Where a log's first record lies on the time axis (the first log's is 0).
+    double OffsetMs(size_t log) const { return logs_[log].OffsetMs; }
     // New records were indexed: redraws; a view whose right edge is at the end of the log
     // moves with it, any other view stays put.
     void DataChanged();
@@ -65,25 +76,26 @@ public:
     // The share of the whole log allowed on either side of it.
     static constexpr double kMarginShare = 0.05;
 
-    void SetChannelVisible(size_t channel, bool visible);
-    bool ChannelVisible(size_t channel) const { return visible_[channel]; }
+    void SetChannelVisible(size_t log, size_t channel, bool visible);
+    bool ChannelVisible(size_t log, size_t channel) const { return logs_[log].Visible[channel]; }
     // The time axis in wall-clock time (only when the file name tells the date).
     void SetWallClock(bool on);
-    bool WallClock() const { return wallClock_ && date_.has_value(); }
+    bool WallClock() const { return wallClock_ && !logs_.empty() && logs_[0].Date; }
     // Names the channels above the panes (for a picture standing alone; the window has its
     // own legend beside the chart).
     void SetPlotLegend(bool on);
 
     // How a channel is drawn: housing channels solid in warm colours, sensor channels dashed
     // in cool ones, ten colours told apart (the legend draws its samples with the same pens).
-    static QPen ChannelPen(size_t channel);
+    static QPen ChannelPen(size_t channel, size_t log = 0);
     // The pane of a channel: 0 temperatures, 1 roll and pitch, 2 zero count.
     static int PaneOf(size_t channel);
 
-    // The record nearest the cursor; none when the cursor is off the plot.
-    const std::optional<TSample>& CursorRecord() const { return cursor_; }
+    // A log's record nearest the cursor (its time is the log's own); none when the cursor
+    // is off the plot.
+    const std::optional<TSample>& CursorRecord(size_t log = 0) const;
     // The second cursor, pinned by a click: the record nearest the click.
-    const std::optional<TSample>& PinnedRecord() const { return pinned_; }
+    const std::optional<TSample>& PinnedRecord(size_t log = 0) const;
     void MoveCursorTo(double ms); // as the mouse at that time would
     void PinAt(double ms);
     // A selected time range (Ctrl and a drag), in milliseconds.
@@ -128,22 +140,30 @@ private:
     double MsAt(int x) const;
     double XOf(double ms) const;
     double EndMs() const;
+    double StartMs() const;
+    struct TLogData; // what DrawPlot reads of one log
     void Invalidate();
     void RebuildCache();
     bool DrawPlot(QPainter& p); // true when records were drawn
-    void DrawColumns(QPainter& p, const std::vector<TColumn>& columns);
-    void DrawSamples(QPainter& p, const std::vector<TSample>& samples);
+    void DrawColumns(QPainter& p, size_t log, const std::vector<TColumn>& columns);
+    void DrawSamples(QPainter& p, size_t log, const std::vector<TSample>& samples);
     void DrawTimeAxis(QPainter& p);
     void DrawHeaders(QPainter& p);
     void DrawPaneAxes(QPainter& p, int pane);
-    void UpdateRanges(const std::vector<TColumn>& columns, const std::vector<TSample>& samples);
-    std::optional<TSample> NearestRecord(double ms) const;
+    void UpdateRanges(const std::vector<TLogData>& logData);
+    std::optional<TSample> NearestRecord(size_t log, double ms) const;
     void UpdateCursor(int x);
     void Zoom(double anchorMs, double factor);
     void Pan(double share);
 
-    const TIndexedLog* log_ = nullptr;
-    std::optional<TDateName> date_;
+    struct TShown {
+        const TIndexedLog* Log = nullptr;
+        std::optional<TDateName> Date;
+        double OffsetMs = 0;
+        std::array<bool, kChannelCount> Visible;
+        std::optional<TSample> Cursor, Pinned;
+    };
+    std::vector<TShown> logs_;
     bool wallClock_ = false;
     bool plotLegend_ = true;
     double fromMs_ = 0, toMs_ = 1000;
@@ -151,11 +171,8 @@ private:
     double lastEndMs_ = 0;                       // the log's end when last drawn
     std::array<TRange, kPaneCount> ranges_;      // the panes' value ranges
     std::array<bool, kPaneCount> manualRange_{}; // set by a rectangle zoom until Home
-    std::array<bool, kChannelCount> visible_;
     QPixmap cache_;
     bool cacheValid_ = false;
-    std::optional<TSample> cursor_;
-    std::optional<TSample> pinned_;
     std::optional<std::pair<double, double>> selection_;
     int cursorX_ = -1;
     QPoint pressAt_, dragAt_;

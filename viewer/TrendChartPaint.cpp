@@ -108,48 +108,59 @@ void TTrendChart::RebuildCache() {
     emit PlotDrawn(DrawPlot(p));
 }
 
+struct TTrendChart::TLogData {
+    std::vector<TColumn> Columns;
+    std::vector<TSample> Samples;
+    bool Empty = true;
+};
+
 bool TTrendChart::DrawPlot(QPainter& p) {
     p.fillRect(rect(), Qt::white);
-    std::vector<TColumn> columns;
-    std::vector<TSample> samples;
     const int width = std::max(PlotRect().width(), 1);
-    bool empty = true;
-    if (log_) {
-        log_->Query([&](const TLogIndex& index, const TByteReader& read) {
-            empty = index.Empty();
-            if (empty)
+    std::vector<TLogData> logData(logs_.size());
+    for (size_t k = 0; k < logs_.size(); ++k) {
+        TLogData& d = logData[k];
+        const double fromMs = fromMs_ - logs_[k].OffsetMs, toMs = toMs_ - logs_[k].OffsetMs;
+        logs_[k].Log->Query([&](const TLogIndex& index, const TByteReader& read) {
+            d.Empty = index.Empty();
+            if (d.Empty)
                 return;
-            const int64_t from = int64_t(std::floor(fromMs_)), to = int64_t(std::ceil(toMs_));
+            const int64_t from = int64_t(std::floor(fromMs)), to = int64_t(std::ceil(toMs));
             if (index.RecordsNear(from, to) > uint64_t(width) * 2) {
-                columns = index.Columns(read, fromMs_, (toMs_ - fromMs_) / width, width);
+                d.Columns = index.Columns(read, fromMs, (toMs - fromMs) / width, width);
                 return;
             }
             // The record before the view and the one after it too, so that the curves
             // reach both edges.
             if (std::optional<TSample> before = index.Around(read, double(from) - 0.5).Before)
-                samples.push_back(*before);
+                d.Samples.push_back(*before);
             index.ForEach(read, from, to, [&](const TSample& s) {
-                samples.push_back(s);
-                samples.back().Line = {};
+                d.Samples.push_back(s);
+                d.Samples.back().Line = {};
                 return true;
             });
             if (std::optional<TSample> after = index.Around(read, double(to)).After)
-                samples.push_back(*after);
+                d.Samples.push_back(*after);
         });
     }
-    UpdateRanges(columns, samples);
+    UpdateRanges(logData);
     for (int pane = 0; pane < kPaneCount; ++pane)
         DrawPaneAxes(p, pane);
     DrawTimeAxis(p);
+    const bool empty =
+        std::all_of(logData.begin(), logData.end(), [](const TLogData& d) { return d.Empty; });
     if (empty) {
         p.setPen(Qt::darkGray);
         p.drawText(PlotRect(), Qt::AlignCenter,
-                   log_ ? QStringLiteral("Нет записей")
-                        : QStringLiteral("Откройте журнал данных (Ctrl+O) или перетащите его сюда"));
-    } else if (samples.empty()) {
-        DrawColumns(p, columns);
-    } else {
-        DrawSamples(p, samples);
+                   !logs_.empty()
+                       ? QStringLiteral("Нет записей")
+                       : QStringLiteral("Откройте журнал данных (Ctrl+O) или перетащите его сюда"));
+    }
+    for (size_t k = 0; k < logData.size(); ++k) {
+        if (!logData[k].Samples.empty())
+            DrawSamples(p, k, logData[k].Samples);
+        else
+            DrawColumns(p, k, logData[k].Columns);
     }
     DrawHeaders(p);
     return !empty;
@@ -168,7 +179,7 @@ void TTrendChart::DrawHeaders(QPainter& p) {
             continue;
         int x = r.right() - 2;
         for (size_t c = kChannelCount; c-- > 0;) {
-            if (PaneOf(c) != pane || !visible_[c])
+            if (PaneOf(c) != pane || logs_.empty() || !logs_[0].Visible[c])
                 continue;
             const QString text = Caption(c);
             const int textWidth = metrics.horizontalAdvance(text);
@@ -184,24 +195,25 @@ void TTrendChart::DrawHeaders(QPainter& p) {
 
 // Finite values only: a column's float minimum or maximum beyond the float range is stored
 // as an infinity, which stands here for the largest double of its sign.
-void TTrendChart::UpdateRanges(const std::vector<TColumn>& columns,
-                               const std::vector<TSample>& samples) {
+void TTrendChart::UpdateRanges(const std::vector<TLogData>& logData) {
     std::array<double, kPaneCount> low, high;
     low.fill(HUGE_VAL);
     high.fill(-HUGE_VAL);
-    const auto widen = [&](size_t c, double min, double max) {
-        if (!visible_[c] || std::isnan(min) || std::isnan(max) || min > max)
-            return;
-        low[PaneOf(c)] = std::min(low[PaneOf(c)], Finite(min));
-        high[PaneOf(c)] = std::max(high[PaneOf(c)], Finite(max));
-    };
-    for (const TColumn& column : columns)
-        for (size_t c = 0; column.HasData && c < kChannelCount; ++c)
-            widen(c, column.Min[c], column.Max[c]);
-    for (const TSample& s : samples)
-        for (size_t c = 0; c < kChannelCount; ++c)
-            if (std::isfinite(s.Record.Values[c]))
-                widen(c, s.Record.Values[c], s.Record.Values[c]);
+    for (size_t k = 0; k < logData.size(); ++k) {
+        const auto widen = [&](size_t c, double min, double max) {
+            if (!logs_[k].Visible[c] || std::isnan(min) || std::isnan(max) || min > max)
+                return;
+            low[PaneOf(c)] = std::min(low[PaneOf(c)], Finite(min));
+            high[PaneOf(c)] = std::max(high[PaneOf(c)], Finite(max));
+        };
+        for (const TColumn& column : logData[k].Columns)
+            for (size_t c = 0; column.HasData && c < kChannelCount; ++c)
+                widen(c, column.Min[c], column.Max[c]);
+        for (const TSample& s : logData[k].Samples)
+            for (size_t c = 0; c < kChannelCount; ++c)
+                if (std::isfinite(s.Record.Values[c]))
+                    widen(c, s.Record.Values[c], s.Record.Values[c]);
+    }
     for (int pane = 0; pane < kPaneCount; ++pane) {
         if (manualRange_[pane])
             continue;
@@ -262,7 +274,8 @@ void TTrendChart::DrawTimeAxis(QPainter& p) {
     const double raw = (toMs_ - fromMs_) / std::max(plot.width() / labelWidth, 2);
     const double step = clock ? ClockStep(raw) : RoundStep(raw / 2, 1);
     // Clock ticks fall on round times of day: the date name's minute is their origin.
-    const double origin = clock ? (date_->Hour * 60.0 + date_->Minute) * 60000 : 0;
+    const std::optional<TDateName>& date = logs_.empty() ? std::nullopt : logs_[0].Date;
+    const double origin = clock ? (date->Hour * 60.0 + date->Minute) * 60000 : 0;
     const QString unit = QStringLiteral("с");
     const int unitRight = plot.left() - 8;
     double ms = std::ceil((fromMs_ + origin) / step) * step - origin;
@@ -274,8 +287,8 @@ void TTrendChart::DrawTimeAxis(QPainter& p) {
         p.setPen(Qt::black);
         p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
         const QString label =
-            clock ? QString::fromStdString(step >= 86400e3 ? LocalTimeText(*date_, int64_t(ms)).substr(0, 10)
-                                                           : ClockText(*date_, int64_t(ms), step < 1000))
+            clock ? QString::fromStdString(step >= 86400e3 ? LocalTimeText(*date, int64_t(ms)).substr(0, 10)
+                                                           : ClockText(*date, int64_t(ms), step < 1000))
                   : Number(ms / 1000, step / 1000);
         const int textWidth = metrics.horizontalAdvance(label);
         const QRectF box(x - textWidth / 2.0, plot.bottom() + 5, textWidth, metrics.height());
@@ -287,16 +300,16 @@ void TTrendChart::DrawTimeAxis(QPainter& p) {
                    Qt::AlignRight | Qt::AlignTop, unit);
 }
 
-void TTrendChart::DrawColumns(QPainter& p, const std::vector<TColumn>& columns) {
+void TTrendChart::DrawColumns(QPainter& p, size_t log, const std::vector<TColumn>& columns) {
     const QRect plot = PlotRect();
     QPolygonF line;
     for (size_t c = 0; c < kChannelCount; ++c) {
-        if (!visible_[c])
+        if (!logs_[log].Visible[c])
             continue;
         const QRect r = PaneRect(PaneOf(c));
         const TRange range = ranges_[PaneOf(c)];
         p.setClipRect(r);
-        p.setPen(ChannelPen(c));
+        p.setPen(ChannelPen(c, log));
         line.clear();
         for (size_t i = 0; i < columns.size(); ++i) {
             const TColumn& col = columns[i];
@@ -323,17 +336,18 @@ void TTrendChart::DrawColumns(QPainter& p, const std::vector<TColumn>& columns) 
 // A record left of the plot (the one before the view) or right of it (the one after) is
 // replaced by the point where the line to its neighbour crosses the plot's edge, so that
 // the line keeps its slope however far away the record lies.
-void TTrendChart::DrawSamples(QPainter& p, const std::vector<TSample>& samples) {
+void TTrendChart::DrawSamples(QPainter& p, size_t log, const std::vector<TSample>& samples) {
     const QRect plot = PlotRect();
     const double left = plot.left() - 1, right = plot.right() + 1;
+    const auto xOf = [&](const TSample& s) { return XOf(double(s.Ms) + logs_[log].OffsetMs); };
     QPolygonF line;
     for (size_t c = 0; c < kChannelCount; ++c) {
-        if (!visible_[c])
+        if (!logs_[log].Visible[c])
             continue;
         const QRect r = PaneRect(PaneOf(c));
         const TRange range = ranges_[PaneOf(c)];
         p.setClipRect(r);
-        p.setPen(ChannelPen(c));
+        p.setPen(ChannelPen(c, log));
         line.clear();
         const auto flush = [&] {
             if (line.size() == 1)
@@ -347,7 +361,7 @@ void TTrendChart::DrawSamples(QPainter& p, const std::vector<TSample>& samples) 
                    std::isfinite(samples[b].Record.Values[c]);
         };
         const auto toward = [&](size_t i, size_t j, double edge) { // from i toward j
-            const double xi = XOf(double(samples[i].Ms)), xj = XOf(double(samples[j].Ms));
+            const double xi = xOf(samples[i]), xj = xOf(samples[j]);
             const double f = (edge - xi) / (xj - xi);
             const double v = samples[i].Record.Values[c] * (1 - f) + samples[j].Record.Values[c] * f;
             return QPointF(edge, range.Y(v, r));
@@ -358,7 +372,7 @@ void TTrendChart::DrawSamples(QPainter& p, const std::vector<TSample>& samples) 
                 flush();
             if (!std::isfinite(v))
                 continue;
-            const double x = XOf(double(samples[i].Ms));
+            const double x = xOf(samples[i]);
             if (x < left && i + 1 < samples.size() && joined(i, i + 1))
                 line << toward(i, i + 1, left);
             else if (x > right && i > 0 && joined(i - 1, i))

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -19,6 +20,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTranslator>
@@ -32,11 +34,11 @@ namespace {
 
 const QString kRecentKey = QStringLiteral("viewer/recentFiles");
 
-QIcon LineSample(size_t channel) {
+QIcon LineSample(size_t channel, size_t log) {
     QPixmap pixmap(28, 12);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
-    QPen pen = TTrendChart::ChannelPen(channel);
+    QPen pen = TTrendChart::ChannelPen(channel, log);
     pen.setWidthF(2);
     p.setPen(pen);
     p.drawLine(0, 6, 28, 6);
@@ -76,7 +78,15 @@ TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
     chart_ = new TTrendChart(central);
     chart_->SetPlotLegend(false); // the legend is beside the chart
     layout->addWidget(chart_, 1);
-    layout->addWidget(BuildLegend());
+    auto* scroll = new QScrollArea(central);
+    auto* legend = new QWidget(scroll);
+    legends_ = new QVBoxLayout(legend);
+    legends_->addStretch(1);
+    scroll->setWidget(legend);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setMinimumWidth(470);
+    layout->addWidget(scroll);
     setCentralWidget(central);
     status_ = new QLabel(this);
     count_ = new QLabel(this);
@@ -91,8 +101,8 @@ TViewerWindow::TViewerWindow(QWidget* owner) : QMainWindow(owner) {
     progress_->hide();
     cancel_->hide();
     connect(cancel_, &QPushButton::clicked, this, [this] {
-        if (log_)
-            log_->Cancel();
+        for (TOpenLog& open : logs_)
+            open.Log->Cancel();
     });
     exportProgress_ = new QProgressBar(this);
     exportProgress_->setRange(0, 1000);
@@ -141,6 +151,8 @@ QString TViewerWindow::WithSuffix(const QString& path, const QString& suffix) {
 void TViewerWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     file->addAction(QStringLiteral("Открыть…"), QKeySequence::Open, this, &TViewerWindow::AskOpen);
+    file->addAction(QStringLiteral("Добавить журнал…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+                    this, &TViewerWindow::AskAdd);
     recent_ = file->addMenu(QStringLiteral("Недавние файлы"));
     connect(recent_, &QMenu::aboutToShow, this, &TViewerWindow::FillRecentMenu);
     file->addAction(QStringLiteral("Экспорт CSV…"), this, &TViewerWindow::AskExport);
@@ -163,40 +175,40 @@ void TViewerWindow::BuildMenus() {
                         this, &TViewerWindow::ShowStatistics);
 }
 
-// A grid: the channel's check box, its value at the cursor, at the pinned cursor, and the
-// difference; the first row holds the times.
-QWidget* TViewerWindow::BuildLegend() {
-    auto* legend = new QWidget(this);
-    auto* column = new QVBoxLayout(legend);
-    auto* grid = new QGridLayout;
+// Under the log's file name, a grid: the channel's check box, its value at the cursor, at
+// the pinned cursor, and the difference; the first rows hold the heads and the times.
+void TViewerWindow::BuildLegend(size_t log) {
+    TOpenLog& open = logs_[log];
+    const QFileInfo file(QString::fromStdString(open.Log->Path()));
+    open.Legend = new QGroupBox(file.fileName(), legends_->parentWidget());
+    open.Legend->setToolTip(file.absoluteFilePath());
+    auto* grid = new QGridLayout(open.Legend);
     const QString heads[] = {QStringLiteral("курсор"), QStringLiteral("метка"),
                              QStringLiteral("разность")};
-    for (int k = 0; k < 3; ++k) {
-        auto* head = new QLabel(heads[k], legend);
+    for (size_t k = 0; k < 3; ++k) {
+        auto* head = new QLabel(heads[k], open.Legend);
         head->setAlignment(Qt::AlignRight);
-        grid->addWidget(head, 0, k + 1);
-        times_[size_t(k)] = new QLabel(legend);
-        times_[size_t(k)]->setAlignment(Qt::AlignRight);
-        grid->addWidget(times_[size_t(k)], 1, k + 1);
+        grid->addWidget(head, 0, int(k) + 1);
+        open.Times[k] = new QLabel(open.Legend);
+        open.Times[k]->setAlignment(Qt::AlignRight);
+        grid->addWidget(open.Times[k], 1, int(k) + 1);
     }
-    grid->addWidget(new QLabel(QStringLiteral("Время"), legend), 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Время"), open.Legend), 1, 0);
     for (size_t c = 0; c < kChannelCount; ++c) {
-        boxes_[c] = new QCheckBox(Caption(c), legend);
-        boxes_[c]->setChecked(true);
-        boxes_[c]->setIcon(LineSample(c));
-        connect(boxes_[c], &QCheckBox::toggled, chart_,
-                [this, c](bool on) { chart_->SetChannelVisible(c, on); });
-        grid->addWidget(boxes_[c], int(c) + 2, 0);
+        open.Boxes[c] = new QCheckBox(Caption(c), open.Legend);
+        open.Boxes[c]->setChecked(true);
+        open.Boxes[c]->setIcon(LineSample(c, log));
+        connect(open.Boxes[c], &QCheckBox::toggled, chart_,
+                [this, log, c](bool on) { chart_->SetChannelVisible(log, c, on); });
+        grid->addWidget(open.Boxes[c], int(c) + 2, 0);
         for (size_t k = 0; k < 3; ++k) {
-            values_[c][k] = new QLabel(legend);
-            values_[c][k]->setAlignment(Qt::AlignRight);
-            values_[c][k]->setMinimumWidth(70);
-            grid->addWidget(values_[c][k], int(c) + 2, int(k) + 1);
+            open.Values[c][k] = new QLabel(open.Legend);
+            open.Values[c][k]->setAlignment(Qt::AlignRight);
+            open.Values[c][k]->setMinimumWidth(70);
+            grid->addWidget(open.Values[c][k], int(c) + 2, int(k) + 1);
         }
     }
-    column->addLayout(grid);
-    column->addStretch(1);
-    return legend;
+    legends_->insertWidget(legends_->count() - 1, open.Legend);
 }
 
 void TViewerWindow::Close() {
@@ -204,42 +216,69 @@ void TViewerWindow::Close() {
     if (exportThread_.joinable())
         FinishExport();
     chart_->SetLog(nullptr, std::nullopt);
-    log_.reset(); // stops the indexing thread
+    for (TOpenLog& open : logs_)
+        delete open.Legend;
+    logs_.clear(); // stops the indexing threads
+    count_->clear();
+    progress_->hide();
+    cancel_->hide();
 }
 
 bool TViewerWindow::OpenFile(const QString& path) {
     Close();
-    count_->clear();
+    return AddFile(path);
+}
+
+bool TViewerWindow::AddFile(const QString& path) {
     std::string error;
-    log_ = TIndexedLog::Open(path.toStdString(), error);
-    if (!log_) {
+    std::unique_ptr<TIndexedLog> log = TIndexedLog::Open(path.toStdString(), error);
+    if (!log) {
         status_->setText(QStringLiteral("Не удалось открыть %1: %2")
                              .arg(path, QString::fromLocal8Bit(error.c_str())));
-        progress_->hide();
-        cancel_->hide();
         return false;
     }
-    const std::optional<TDateName> date = ParseDateName(log_->Path());
-    wallClock_->setEnabled(date.has_value());
-    setWindowTitle(QStringLiteral("%1 — просмотр журнала данных").arg(path));
+    const std::optional<TDateName> date = ParseDateName(log->Path());
+    if (logs_.empty()) {
+        wallClock_->setEnabled(date.has_value());
+        setWindowTitle(QStringLiteral("%1 — просмотр журнала данных").arg(path));
+    }
     status_->setText(QStringLiteral("Читается %1…").arg(path));
-    firstRead_ = false;
-    seenGeneration_ = 0;
-    log_->Start();
-    chart_->SetLog(log_.get(), date);
+    log->Start();
+    logs_.push_back({});
+    logs_.back().Log = std::move(log);
+    chart_->AddLog(logs_.back().Log.get(), date);
+    BuildLegend(logs_.size() - 1);
+    progress_->show();
+    cancel_->show();
     RememberFile(path);
     return true;
 }
 
+bool TViewerWindow::FirstReading() const {
+    return std::any_of(logs_.begin(), logs_.end(), [](const TOpenLog& o) { return !o.FirstRead; });
+}
+
+// A file emptied or replaced by a new run: every log is opened again, as they were.
+void TViewerWindow::ReopenAll() {
+    QStringList paths;
+    for (const TOpenLog& open : logs_)
+        paths << QString::fromStdString(open.Log->Path());
+    OpenFile(paths.front());
+    for (qsizetype i = 1; i < paths.size(); ++i)
+        AddFile(paths[i]);
+}
+
 void TViewerWindow::Tick() {
     ShowExport();
-    if (!log_)
+    if (logs_.empty())
         return;
-    if (follow_->isChecked() && !log_->Cancelled()) {
-        const QString path = QString::fromStdString(log_->Path());
-        switch (log_->Poll()) {
+    for (TOpenLog& open : logs_) {
+        if (!follow_->isChecked() || open.Log->Cancelled())
+            continue;
+        const QString path = QString::fromStdString(open.Log->Path());
+        switch (open.Log->Poll()) {
         case TIndexedLog::TChange::StartedOver:
-            OpenFile(path);
+            ReopenAll();
             status_->setText(QStringLiteral("Файл %1 начат заново").arg(path));
             return;
         case TIndexedLog::TChange::Unreadable:
@@ -252,40 +291,54 @@ void TViewerWindow::Tick() {
     ShowIndexed();
 }
 
-// The progress bar belongs to the first reading of the file only; after it the status
+// The progress bar belongs to the first reading of the files only; after it the status
 // follows the data: every publication of new records recounts it.
 void TViewerWindow::ShowIndexed() {
-    const uint64_t generation = log_->Generation();
-    const bool changed = generation != seenGeneration_;
-    if (changed) {
-        seenGeneration_ = generation;
-        chart_->DataChanged();
+    bool changed = false, counted = false;
+    uint64_t indexed = 0, total = 0;
+    for (TOpenLog& open : logs_) {
+        const uint64_t generation = open.Log->Generation();
+        const bool published = generation != open.SeenGeneration;
+        open.SeenGeneration = generation;
+        changed = changed || published;
+        if (!open.FirstRead) {
+            indexed += open.Log->IndexedBytes();
+            total += open.Log->FileBytes();
+            open.FirstRead = open.Log->Done();
+        }
+        if (open.FirstRead && (published || open.Count.isEmpty())) {
+            ShowStatus(open);
+            counted = true;
+        }
     }
-    if (!firstRead_) {
-        const uint64_t total = std::max<uint64_t>(log_->FileBytes(), 1);
-        progress_->setValue(int(log_->IndexedBytes() * 1000 / total));
-        firstRead_ = log_->Done();
-        progress_->setVisible(!firstRead_);
-        cancel_->setVisible(!firstRead_);
-        if (firstRead_ && status_->text().startsWith(QStringLiteral("Читается")))
-            status_->clear();
-        if (firstRead_)
-            ShowStatus();
-    } else if (changed) {
-        ShowStatus();
+    if (changed)
+        chart_->DataChanged();
+    const bool reading = FirstReading();
+    progress_->setValue(int(indexed * 1000 / std::max<uint64_t>(total, 1)));
+    progress_->setVisible(reading);
+    cancel_->setVisible(reading);
+    if (!reading && status_->text().startsWith(QStringLiteral("Читается")))
+        status_->clear();
+    if (counted) {
+        QStringList counts;
+        for (const TOpenLog& open : logs_)
+            counts << (logs_.size() == 1 ? open.Count
+                                         : QStringLiteral("%1: %2").arg(open.Legend->title(),
+                                                                        open.Count));
+        count_->setText(counts.join(QStringLiteral("; ")));
     }
 }
 
-void TViewerWindow::ShowStatus() {
-    const QString path = QString::fromStdString(log_->Path());
-    const bool emptyFile = log_->FileBytes() == 0;
-    count_->setText(log_->Query([&](const TLogIndex& index, const TByteReader&) {
+void TViewerWindow::ShowStatus(TOpenLog& open) {
+    const QString path = QString::fromStdString(open.Log->Path());
+    const bool emptyFile = open.Log->FileBytes() == 0;
+    open.Count = open.Log->Query([&](const TLogIndex& index, const TByteReader&) {
         if (index.Empty())
             return emptyFile ? QStringLiteral("%1: пустой файл").arg(path)
                              : QStringLiteral("%1 не журнал данных: ни одна строка не содержит запись")
                                    .arg(path);
         QString text = QStringLiteral("Записей: %1").arg(index.Records());
-        if (log_->Cancelled())
+        if (open.Log->Cancelled())
             text += QStringLiteral(" (чтение прервано)");
         if (index.Malformed() > 0) {
             QStringList lines;
@@ -298,7 +351,7 @@ void TViewerWindow::ShowStatus() {
                                                                         : QString());
         }
         return text;
-    }));
+    });
 }
 
 QString TViewerWindow::StatusText() const {
@@ -310,16 +363,19 @@ QString TViewerWindow::CountText() const {
 }
 
 void TViewerWindow::ShowCursorValues() {
-    const std::optional<TSample>& a = chart_->CursorRecord();
-    const std::optional<TSample>& b = chart_->PinnedRecord();
-    times_[0]->setText(a ? TimeText(a->Ms) : QString());
-    times_[1]->setText(b ? TimeText(b->Ms) : QString());
-    times_[2]->setText(a && b ? TimeText(a->Ms - b->Ms) : QString());
-    for (size_t c = 0; c < kChannelCount; ++c) {
-        const double va = a ? a->Record.Values[c] : 0, vb = b ? b->Record.Values[c] : 0;
-        values_[c][0]->setText(a ? ValueText(c, va) : QString());
-        values_[c][1]->setText(b ? ValueText(c, vb) : QString());
-        values_[c][2]->setText(a && b ? ValueText(c, va - vb) : QString());
+    for (size_t log = 0; log < logs_.size(); ++log) {
+        TOpenLog& open = logs_[log];
+        const std::optional<TSample>& a = chart_->CursorRecord(log);
+        const std::optional<TSample>& b = chart_->PinnedRecord(log);
+        open.Times[0]->setText(a ? TimeText(a->Ms) : QString());
+        open.Times[1]->setText(b ? TimeText(b->Ms) : QString());
+        open.Times[2]->setText(a && b ? TimeText(a->Ms - b->Ms) : QString());
+        for (size_t c = 0; c < kChannelCount; ++c) {
+            const double va = a ? a->Record.Values[c] : 0, vb = b ? b->Record.Values[c] : 0;
+            open.Values[c][0]->setText(a ? ValueText(c, va) : QString());
+            open.Values[c][1]->setText(b ? ValueText(c, vb) : QString());
+            open.Values[c][2]->setText(a && b ? ValueText(c, va - vb) : QString());
+        }
     }
 }
 
@@ -329,15 +385,20 @@ QString TViewerWindow::CursorText() const {
         return QStringLiteral("%1\t%2\t%3\t%4")
             .arg(name, cells[0]->text(), cells[1]->text(), cells[2]->text());
     };
-    lines << row(QStringLiteral("Время"), times_);
-    for (size_t c = 0; c < kChannelCount; ++c)
-        lines << row(Caption(c), values_[c]);
+    for (const TOpenLog& open : logs_) {
+        if (logs_.size() > 1)
+            lines << QStringLiteral("Файл: %1").arg(open.Legend->title());
+        lines << row(QStringLiteral("Время"), open.Times);
+        for (size_t c = 0; c < kChannelCount; ++c)
+            lines << row(Caption(c), open.Values[c]);
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
 bool TViewerWindow::ExportCsv(const QString& path, bool visibleOnly) {
-    if (!log_ || exportThread_.joinable())
+    if (logs_.empty() || exportThread_.joinable())
         return false;
+    const TIndexedLog* log = logs_.front().Log.get();
     TMsRange range{INT64_MIN, INT64_MAX};
     if (visibleOnly)
         range = {int64_t(std::ceil(chart_->FromMs())), int64_t(std::floor(chart_->ToMs()))};
@@ -350,8 +411,8 @@ bool TViewerWindow::ExportCsv(const QString& path, bool visibleOnly) {
     exportProgress_->show();
     exportCancel_->show();
     status_->setText(QStringLiteral("Записывается %1…").arg(path));
-    exportThread_ = std::thread([this, range, date = ParseDateName(log_->Path()),
-                                 file = path.toStdString(), log = log_.get()] {
+    exportThread_ = std::thread([this, range, date = ParseDateName(log->Path()),
+                                 file = path.toStdString(), log] {
         exportResult_ = ExportCsvFile(*log, range, date, file, [this](uint64_t written,
                                                                       uint64_t total) {
             exportWritten_ = written;
@@ -395,30 +456,40 @@ void TViewerWindow::FinishExport() {
     }
 }
 
-TMsRange TViewerWindow::StatisticsRange() const {
+TMsRange TViewerWindow::StatisticsRange(size_t log) const {
     const std::pair<double, double> ms =
         chart_->Selection().value_or(std::pair{chart_->FromMs(), chart_->ToMs()});
-    return {int64_t(std::ceil(ms.first)), int64_t(std::floor(ms.second))};
+    const double offset = chart_->OffsetMs(log);
+    return {int64_t(std::ceil(ms.first - offset)), int64_t(std::floor(ms.second - offset))};
 }
 
 QString TViewerWindow::StatisticsText() const {
-    if (!log_)
-        return {};
-    const std::optional<TRangeStats> stats = ComputeRangeStats(*log_, StatisticsRange());
-    return stats ? StatsText(*stats) : QString();
+    QString text;
+    for (size_t log = 0; log < logs_.size(); ++log) {
+        const std::optional<TRangeStats> stats =
+            ComputeRangeStats(*logs_[log].Log, StatisticsRange(log));
+        if (logs_.size() > 1)
+            text += QStringLiteral("Файл: %1\n").arg(logs_[log].Legend->title());
+        if (stats)
+            text += StatsText(*stats);
+    }
+    return text;
 }
 
 void TViewerWindow::ShowStatistics() {
-    if (!log_)
-        return;
-    const std::optional<TRangeStats> stats = ComputeRangeStats(*log_, StatisticsRange());
-    if (!stats) {
-        status_->setText(QStringLiteral("Файл %1 не читается").arg(QString::fromStdString(log_->Path())));
-        return;
-    }
     const QString what = chart_->Selection() ? QStringLiteral("выделенный диапазон")
                                              : QStringLiteral("видимый диапазон");
-    (new TStatsDialog(*stats, QStringLiteral("Статистика: %1").arg(what), this))->show();
+    for (size_t log = 0; log < logs_.size(); ++log) {
+        const QString name = logs_[log].Legend->title();
+        const std::optional<TRangeStats> stats =
+            ComputeRangeStats(*logs_[log].Log, StatisticsRange(log));
+        if (!stats) {
+            status_->setText(QStringLiteral("Файл %1 не читается").arg(name));
+            continue;
+        }
+        (new TStatsDialog(*stats, QStringLiteral("Статистика: %1, %2").arg(name, what), this))
+            ->show();
+    }
 }
 
 // The picture stands alone, so it carries the channels' names above its panes.
@@ -463,7 +534,7 @@ void TViewerWindow::AskOpen() {
 }
 
 void TViewerWindow::AskExport() {
-    if (!log_)
+    if (logs_.empty())
         return;
     QMessageBox ask(QMessageBox::Question, QStringLiteral("Экспорт CSV"),
                     QStringLiteral("Что записать?"), QMessageBox::Cancel, this);
@@ -493,15 +564,27 @@ void TViewerWindow::AskSaveImage() {
     SaveImage(WithSuffix(path, suffix.isEmpty() ? QStringLiteral("png") : suffix));
 }
 
+void TViewerWindow::AskAdd() {
+    const QStringList paths =
+        QFileDialog::getOpenFileNames(this, QStringLiteral("Добавить журнал данных"), QString(),
+                                      QStringLiteral("Журналы (*.txt);;Все файлы (*)"));
+    for (const QString& path : paths)
+        AddFile(path);
+}
+
 void TViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
 void TViewerWindow::dropEvent(QDropEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && urls.front().isLocalFile())
-        OpenFile(urls.front().toLocalFile());
+    bool first = true; // several files dropped at once are shown together
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        first ? OpenFile(url.toLocalFile()) : AddFile(url.toLocalFile());
+        first = false;
+    }
 }
 
 } // namespace orvi::viewer

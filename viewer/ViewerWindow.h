@@ -4,7 +4,9 @@
 // while the file is first read, and the status bar, which counts the records (following
 // the file as it grows) and names the lines that were skipped. A file comes from the
 // command line, "Открыть…" (Ctrl+O), the recent files or a drop on the window; a file that
-// grows is followed.
+// grows is followed. "Добавить журнал…" shows one more log beside those shown (another
+// stand, or another run of the same one), with its own legend under its file name; the
+// CSV export is of the first log, the statistics are of each.
 //
 // A CSV export runs on a thread of its own, with its progress and "Прервать" in the status
 // bar, while the window, its menus and the chart go on (the index is locked a piece at a
@@ -26,10 +28,13 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 class QAction;
 class QCheckBox;
+class QGroupBox;
 class QLabel;
+class QVBoxLayout;
 class QMenu;
 class QProgressBar;
 class QPushButton;
@@ -51,8 +56,10 @@ public:
     // The name as typed, with `suffix` added when it has none.
     static QString WithSuffix(const QString& path, const QString& suffix);
 
-    // Opens a log (replacing the one shown); false with the reason in the status bar.
+    // Opens a log (replacing those shown); false with the reason in the status bar.
     bool OpenFile(const QString& path);
+    // Shows one more log beside those shown; false with the reason in the status bar.
+    bool AddFile(const QString& path);
     // Starts writing the visible range or the whole log as CSV in the background; false
     // when it cannot start (no log, or an export runs). The outcome shows in the status bar.
     bool ExportCsv(const QString& path, bool visibleOnly);
@@ -66,13 +73,16 @@ public:
     bool SaveImage(const QString& path);
 
     TTrendChart* Chart() const { return chart_; }
-    const TIndexedLog* Log() const { return log_.get(); }
+    const TIndexedLog* Log(size_t log = 0) const {
+        return log < logs_.size() ? logs_[log].Log.get() : nullptr;
+    }
+    size_t LogCount() const { return logs_.size(); }
     // The last message (opening, exporting, saving) and the count of the data shown.
     QString StatusText() const;
     QString CountText() const;
-    // The file is being read for the first time (the progress bar shows).
-    bool FirstReading() const { return log_ && !firstRead_; }
-    // The legend's cursor values as text, a line per channel.
+    // A file is being read for the first time (the progress bar shows).
+    bool FirstReading() const;
+    // The legend's cursor values as text, a line per channel (and per log).
     QString CursorText() const;
     QStringList RecentFiles() const;
     // The follow step, run by a timer every kFollowMs; public so that tests can step it.
@@ -86,26 +96,38 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // An open log, its follow state and its part of the legend.
+    struct TOpenLog {
+        std::unique_ptr<TIndexedLog> Log;
+        uint64_t SeenGeneration = 0;
+        bool FirstRead = false; // the first reading of the file is over
+        QString Count;          // the count of its data, as the status bar shows it
+        QGroupBox* Legend = nullptr;
+        std::array<QCheckBox*, kChannelCount> Boxes{};
+        // Per channel: the value at the cursor, at the pinned cursor, and their difference.
+        std::array<std::array<QLabel*, 3>, kChannelCount> Values{};
+        std::array<QLabel*, 3> Times{};
+    };
+
     void BuildMenus();
-    QWidget* BuildLegend();
+    void BuildLegend(size_t log);
     void ShowCursorValues();
     void ShowIndexed();
-    void ShowStatus();
+    void ShowStatus(TOpenLog& open);
+    void ReopenAll();
     void RememberFile(const QString& path);
     void FillRecentMenu();
     void AskOpen();
+    void AskAdd();
     void AskExport();
     void AskSaveImage();
     void ShowExport();
     void FinishExport();
-    TMsRange StatisticsRange() const;
+    TMsRange StatisticsRange(size_t log) const; // in the log's own time
     void Close();
 
     TTrendChart* chart_;
-    std::array<QCheckBox*, kChannelCount> boxes_{};
-    // Per channel: the value at the cursor, at the pinned cursor, and their difference.
-    std::array<std::array<QLabel*, 3>, kChannelCount> values_{};
-    std::array<QLabel*, 3> times_{};
+    QVBoxLayout* legends_;
     QLabel* status_;
     QLabel* count_;
     QProgressBar* progress_;
@@ -114,9 +136,7 @@ private:
     QAction* wallClock_;
     QMenu* recent_;
     QTimer timer_;
-    std::unique_ptr<TIndexedLog> log_;
-    uint64_t seenGeneration_ = 0;
-    bool firstRead_ = false; // the first reading of the file is over
+    std::vector<TOpenLog> logs_;
 
     QProgressBar* exportProgress_;
     QPushButton* exportCancel_;

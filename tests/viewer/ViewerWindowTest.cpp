@@ -6,6 +6,7 @@
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProgressBar>
@@ -312,6 +313,45 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
                                  .arg(300 + pinned / 1000)
                                  .arg((at - pinned) / 1000);
     EXPECT_TRUE(w.CursorText().contains(expected)) << w.CursorText().toStdString();
+}
+
+// Two logs at once: aligned on wall-clock time by their date names (else on their
+// starts), each with its own legend, check boxes, cursor records and statistics.
+TEST(ViewerWindow, ShowsSeveralLogs) {
+    testing::TempDir dir;
+    const std::string first = dir.FilePath("2024_3_7_9_5.txt"), second = dir.FilePath("2024_3_7_9_6_2.txt");
+    Append(first, Lines(0, 10000));  // 0 .. 99.99 s
+    Append(second, Lines(0, 1000)); // a minute later: 60 .. 69.99 s
+    TViewerWindow w;
+    w.show();
+    ASSERT_TRUE(w.OpenFile(QString::fromStdString(first)));
+    ASSERT_TRUE(w.AddFile(QString::fromStdString(second)));
+    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    TTrendChart* chart = w.Chart();
+    ASSERT_EQ(chart->LogCount(), 2u);
+    EXPECT_EQ(chart->OffsetMs(1), 60000);
+    chart->SetView(59000, 71000);
+    chart->MoveCursorTo(61000);
+    ASSERT_TRUE(chart->CursorRecord(0) && chart->CursorRecord(1));
+    EXPECT_NEAR(double(chart->CursorRecord(0)->Ms), 61000, 20);
+    EXPECT_NEAR(double(chart->CursorRecord(1)->Ms), 1000, 20);
+    EXPECT_EQ(w.CursorText().count(QStringLiteral("Файл: ")), 2);
+    const QList<QCheckBox*> boxes = w.findChildren<QCheckBox*>();
+    ASSERT_EQ(boxes.size(), 22);
+    boxes[11]->setChecked(false); // the second log's first channel
+    EXPECT_FALSE(chart->ChannelVisible(1, 0));
+    EXPECT_TRUE(chart->ChannelVisible(0, 0));
+    const QString stats = w.StatisticsText();
+    EXPECT_TRUE(stats.contains(QStringLiteral("записей: 1201"))) << stats.toStdString();
+    EXPECT_TRUE(stats.contains(QStringLiteral("записей: 1000"))) << stats.toStdString();
+    EXPECT_TRUE(w.CountText().contains(QStringLiteral("2024_3_7_9_6_2.txt: Записей: 1000")))
+        << w.CountText().toStdString();
+
+    const std::string plain = dir.FilePath("run.txt"); // no date: aligned on the starts
+    Append(plain, Lines(0, 10));
+    ASSERT_TRUE(w.AddFile(QString::fromStdString(plain)));
+    EXPECT_EQ(chart->OffsetMs(1), 0);
+    EXPECT_EQ(chart->OffsetMs(2), 0);
 }
 
 TEST(ViewerWindow, RussianTexts) {
