@@ -27,9 +27,9 @@ QString Number(double v) {
 }
 
 QStringList Header() {
-    return {QStringLiteral("Канал"),       QStringLiteral("Значений"),
-            QStringLiteral("Не числа"),    QStringLiteral("Минимум"),
-            QStringLiteral("Время мин., с"), QStringLiteral("Максимум"),
+    return {QStringLiteral("Канал"),          QStringLiteral("Значений"),
+            QStringLiteral("Не числа"),       QStringLiteral("Минимум"),
+            QStringLiteral("Время мин., с"),  QStringLiteral("Максимум"),
             QStringLiteral("Время макс., с"), QStringLiteral("Среднее"),
             QStringLiteral("Ст. отклонение")};
 }

@@ -21,10 +21,10 @@ namespace {
 
 constexpr int kMarginLeft = 64, kMarginRight = 12, kMarginBottom = 28;
 constexpr double kPaneShare[TTrendChart::kPaneCount] = {0.55, 0.25, 0.20};
-constexpr double kZoomStep = 0.8;  // one wheel notch or key press
-constexpr double kPanShare = 0.1;  // of the view, one arrow key press
-constexpr int kClickPixels = 3;    // a press that moves less is a click
-constexpr int kEndPixels = 4;      // a zoom anchored this close to the end keeps following
+constexpr double kZoomStep = 0.8; // one wheel notch or key press
+constexpr double kPanShare = 0.1; // of the view, one arrow key press
+constexpr int kClickPixels = 3;   // a press that moves less is a click
+constexpr int kEndPixels = 4;     // a zoom anchored this close to the end keeps following
 
 const app::TRecordField& FieldOf(size_t channel) {
     return app::RecordFields()[channel + 1];
@@ -111,8 +111,8 @@ size_t TTrendChart::AddLog(const TIndexedLog* log, std::optional<TDateName> date
     shown.Date = date;
     shown.Visible.fill(true);
     logs_.push_back(shown);
-    const bool dated = std::all_of(logs_.begin(), logs_.end(),
-                                   [](const TShown& s) { return s.Date.has_value(); });
+    const bool dated =
+        std::all_of(logs_.begin(), logs_.end(), [](const TShown& s) { return s.Date.has_value(); });
     for (TShown& s : logs_)
         s.OffsetMs = dated ? MsBetween(*logs_[0].Date, *s.Date) : 0;
     ShowAll();
@@ -130,10 +130,10 @@ const std::optional<TSample>& TTrendChart::PinnedRecord(size_t log) const {
 double TTrendChart::EndMs() const {
     double end = 0;
     for (const TShown& s : logs_)
-        end = std::max(end, s.OffsetMs + double(s.Log->Query([](const TLogIndex& index,
-                                                                   const TByteReader&) {
-                                     return index.LastMs();
-                                 })));
+        end = std::max(end, s.OffsetMs +
+                                double(s.Log->Query([](const TLogIndex& index, const TByteReader&) {
+                                    return index.LastMs();
+                                })));
     return end;
 }
 

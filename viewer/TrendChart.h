@@ -130,8 +130,8 @@ private:
         double Mid = 0.5, Half = 0.5;
         double Low() const;
         double High() const;
-        double Y(double value, const QRect& pane) const;       // clamped just outside the pane
-        double ValueAt(double y, const QRect& pane) const;     // clamped to finite values
+        double Y(double value, const QRect& pane) const;   // clamped just outside the pane
+        double ValueAt(double y, const QRect& pane) const; // clamped to finite values
         static TRange Of(double low, double high);
     };
     QRect PlotRect() const;

@@ -38,11 +38,10 @@ double RoundStep(double half, double ticks) {
 // Steps of a clock: 1, 2, 5 times powers of ten below a second, then 1, 2, 5, 10, 15,
 // 30 s, 1, 2, 5, 10, 15, 30 min, 1, 2, 3, 6, 12 h, and whole days beyond.
 double ClockStep(double rawMs) {
-    static const double steps[] = {1,       2,       5,       10,      20,       50,
-                                   100,     200,     500,     1e3,     2e3,      5e3,
-                                   10e3,    15e3,    30e3,    60e3,    120e3,    300e3,
-                                   600e3,   900e3,   1800e3,  3600e3,  7200e3,   10800e3,
-                                   21600e3, 43200e3, 86400e3};
+    static const double steps[] = {1,      2,      5,       10,      20,      50,     100,
+                                   200,    500,    1e3,     2e3,     5e3,     10e3,   15e3,
+                                   30e3,   60e3,   120e3,   300e3,   600e3,   900e3,  1800e3,
+                                   3600e3, 7200e3, 10800e3, 21600e3, 43200e3, 86400e3};
     for (const double s : steps)
         if (s >= rawMs)
             return s;
@@ -283,12 +282,14 @@ void TTrendChart::DrawTimeAxis(QPainter& p) {
         const double x = XOf(ms);
         p.setPen(QColor("#eeeeee"));
         for (int pane = 0; pane < kPaneCount; ++pane)
-            p.drawLine(QPointF(x, PaneRect(pane).top() + 1), QPointF(x, PaneRect(pane).bottom() - 1));
+            p.drawLine(QPointF(x, PaneRect(pane).top() + 1),
+                       QPointF(x, PaneRect(pane).bottom() - 1));
         p.setPen(Qt::black);
         p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
         const QString label =
-            clock ? QString::fromStdString(step >= 86400e3 ? LocalTimeText(*date, int64_t(ms)).substr(0, 10)
-                                                           : ClockText(*date, int64_t(ms), step < 1000))
+            clock ? QString::fromStdString(step >= 86400e3
+                                               ? LocalTimeText(*date, int64_t(ms)).substr(0, 10)
+                                               : ClockText(*date, int64_t(ms), step < 1000))
                   : Number(ms / 1000, step / 1000);
         const int textWidth = metrics.horizontalAdvance(label);
         const QRectF box(x - textWidth / 2.0, plot.bottom() + 5, textWidth, metrics.height());
@@ -322,7 +323,8 @@ void TTrendChart::DrawColumns(QPainter& p, size_t log, const std::vector<TColumn
                     continue;
             }
             const double x = plot.left() + double(i) + 0.5;
-            const double low = range.Y(Finite(col.Min[c]), r), high = range.Y(Finite(col.Max[c]), r);
+            const double low = range.Y(Finite(col.Min[c]), r),
+                         high = range.Y(Finite(col.Max[c]), r);
             const bool highFirst = !line.isEmpty() && std::abs(line.back().y() - high) <
                                                           std::abs(line.back().y() - low);
             line << QPointF(x, highFirst ? high : low) << QPointF(x, highFirst ? low : high);
@@ -363,7 +365,8 @@ void TTrendChart::DrawSamples(QPainter& p, size_t log, const std::vector<TSample
         const auto toward = [&](size_t i, size_t j, double edge) { // from i toward j
             const double xi = xOf(samples[i]), xj = xOf(samples[j]);
             const double f = (edge - xi) / (xj - xi);
-            const double v = samples[i].Record.Values[c] * (1 - f) + samples[j].Record.Values[c] * f;
+            const double v =
+                samples[i].Record.Values[c] * (1 - f) + samples[j].Record.Values[c] * f;
             return QPointF(edge, range.Y(v, r));
         };
         for (size_t i = 0; i < samples.size(); ++i) {

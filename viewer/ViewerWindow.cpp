@@ -56,8 +56,8 @@ QString ValueText(size_t channel, double v) {
     const std::string text = field.Type == app::TFieldType::Integer && std::abs(v) < 1e18
                                  ? std::to_string(int64_t(v))
                                  : app::LogNumberText(v);
-    return QStringLiteral("%1 %2").arg(QString::fromStdString(text),
-                                       QString::fromUtf8(field.Unit.data(), int(field.Unit.size())));
+    return QStringLiteral("%1 %2").arg(
+        QString::fromStdString(text), QString::fromUtf8(field.Unit.data(), int(field.Unit.size())));
 }
 
 QString TimeText(int64_t ms) {
@@ -127,7 +127,8 @@ TViewerWindow::~TViewerWindow() {
 
 bool TViewerWindow::LoadQtTranslations() {
     auto* qt = new QTranslator(qApp);
-    if (!qt->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (!qt->load(QStringLiteral("qtbase_ru"),
+                  QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete qt;
         return false;
     }
@@ -151,8 +152,8 @@ QString TViewerWindow::WithSuffix(const QString& path, const QString& suffix) {
 void TViewerWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     file->addAction(QStringLiteral("Открыть…"), QKeySequence::Open, this, &TViewerWindow::AskOpen);
-    file->addAction(QStringLiteral("Добавить журнал…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
-                    this, &TViewerWindow::AskAdd);
+    file->addAction(QStringLiteral("Добавить журнал…"),
+                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this, &TViewerWindow::AskAdd);
     recent_ = file->addMenu(QStringLiteral("Недавние файлы"));
     connect(recent_, &QMenu::aboutToShow, this, &TViewerWindow::FillRecentMenu);
     file->addAction(QStringLiteral("Экспорт CSV…"), this, &TViewerWindow::AskExport);
@@ -322,9 +323,9 @@ void TViewerWindow::ShowIndexed() {
     if (counted) {
         QStringList counts;
         for (const TOpenLog& open : logs_)
-            counts << (logs_.size() == 1 ? open.Count
-                                         : QStringLiteral("%1: %2").arg(open.Legend->title(),
-                                                                        open.Count));
+            counts << (logs_.size() == 1
+                           ? open.Count
+                           : QStringLiteral("%1: %2").arg(open.Legend->title(), open.Count));
         count_->setText(counts.join(QStringLiteral("; ")));
     }
 }
@@ -334,9 +335,10 @@ void TViewerWindow::ShowStatus(TOpenLog& open) {
     const bool emptyFile = open.Log->FileBytes() == 0;
     open.Count = open.Log->Query([&](const TLogIndex& index, const TByteReader&) {
         if (index.Empty())
-            return emptyFile ? QStringLiteral("%1: пустой файл").arg(path)
-                             : QStringLiteral("%1 не журнал данных: ни одна строка не содержит запись")
-                                   .arg(path);
+            return emptyFile
+                       ? QStringLiteral("%1: пустой файл").arg(path)
+                       : QStringLiteral("%1 не журнал данных: ни одна строка не содержит запись")
+                             .arg(path);
         QString text = QStringLiteral("Записей: %1").arg(index.Records());
         if (open.Log->Cancelled())
             text += QStringLiteral(" (чтение прервано)");
@@ -411,16 +413,16 @@ bool TViewerWindow::ExportCsv(const QString& path, bool visibleOnly) {
     exportProgress_->show();
     exportCancel_->show();
     status_->setText(QStringLiteral("Записывается %1…").arg(path));
-    exportThread_ = std::thread([this, range, date = ParseDateName(log->Path()),
-                                 file = path.toStdString(), log] {
-        exportResult_ = ExportCsvFile(*log, range, date, file, [this](uint64_t written,
-                                                                      uint64_t total) {
-            exportWritten_ = written;
-            exportTotal_ = std::max<uint64_t>(total, 1);
-            return !exportStop_;
+    exportThread_ = std::thread(
+        [this, range, date = ParseDateName(log->Path()), file = path.toStdString(), log] {
+            exportResult_ =
+                ExportCsvFile(*log, range, date, file, [this](uint64_t written, uint64_t total) {
+                    exportWritten_ = written;
+                    exportTotal_ = std::max<uint64_t>(total, 1);
+                    return !exportStop_;
+                });
+            exportDone_.store(true, std::memory_order_release);
         });
-        exportDone_.store(true, std::memory_order_release);
-    });
     return true;
 }
 
@@ -555,9 +557,9 @@ void TViewerWindow::AskSaveImage() {
     const QStringList filters = {QStringLiteral("PNG (*.png)"), QStringLiteral("SVG (*.svg)"),
                                  QStringLiteral("PDF (*.pdf)")};
     QString filter = filters.front();
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Сохранить рисунок"), QString(),
-        filters.join(QStringLiteral(";;")), &filter);
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить рисунок"), QString(),
+                                     filters.join(QStringLiteral(";;")), &filter);
     if (path.isEmpty())
         return;
     const QString suffix = filter.section(QLatin1Char('.'), 1).chopped(1);

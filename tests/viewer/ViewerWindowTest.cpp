@@ -9,10 +9,10 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProgressBar>
-#include <QTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProgressBar>
+#include <QTimer>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
@@ -120,7 +120,8 @@ TEST(ViewerWindow, OpensZoomsFollowsAndExports) {
         << w.StatisticsText().toStdString();
     chart->ClearMarks();
     chart->SetView(0, 500);
-    EXPECT_TRUE(w.StatisticsText().startsWith(QStringLiteral("Диапазон: 0.000 … 0.500 с, записей: 51")))
+    EXPECT_TRUE(
+        w.StatisticsText().startsWith(QStringLiteral("Диапазон: 0.000 … 0.500 с, записей: 51")))
         << w.StatisticsText().toStdString();
 
     const QString png = QString::fromStdString(dir.FilePath("chart.png"));
@@ -251,8 +252,9 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     std::string bytes;
     for (int i = 0; i < 400; ++i) {
         const char* huge = i == 100 ? "1e308" : i == 200 ? "-1e308" : i == 300 ? "3.5e38" : "25";
-        bytes += std::to_string(1000 * i + (i >= 350 ? 60000 : 0)) + " " + huge + " " + std::to_string(300 + i) +
-                 " 25 300 25 300 25 300 1.5 -2 " + std::to_string(i % 7) + "\r\n";
+        bytes += std::to_string(1000 * i + (i >= 350 ? 60000 : 0)) + " " + huge + " " +
+                 std::to_string(300 + i) + " 25 300 25 300 25 300 1.5 -2 " + std::to_string(i % 7) +
+                 "\r\n";
     }
     Append(path, bytes);
     TViewerWindow w;
@@ -292,9 +294,7 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     EXPECT_EQ(chart->CursorRecord()->Ms, 150000);
 
     chart->SetView(0, 399000);
-    const auto xOf = [&](double ms) {
-        return 64 + ms * (chart->width() - 64 - 12) / 399000;
-    };
+    const auto xOf = [&](double ms) { return 64 + ms * (chart->width() - 64 - 12) / 399000; };
     const QPointF click(xOf(100000), chart->height() / 2.0);
     QMouseEvent press(QEvent::MouseButtonPress, click, chart->mapToGlobal(click), Qt::LeftButton,
                       Qt::LeftButton, {});
@@ -319,8 +319,9 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
 // starts), each with its own legend, check boxes, cursor records and statistics.
 TEST(ViewerWindow, ShowsSeveralLogs) {
     testing::TempDir dir;
-    const std::string first = dir.FilePath("2024_3_7_9_5.txt"), second = dir.FilePath("2024_3_7_9_6_2.txt");
-    Append(first, Lines(0, 10000));  // 0 .. 99.99 s
+    const std::string first = dir.FilePath("2024_3_7_9_5.txt"),
+                      second = dir.FilePath("2024_3_7_9_6_2.txt");
+    Append(first, Lines(0, 10000)); // 0 .. 99.99 s
     Append(second, Lines(0, 1000)); // a minute later: 60 .. 69.99 s
     TViewerWindow w;
     w.show();
@@ -358,8 +359,8 @@ TEST(ViewerWindow, RussianTexts) {
     EXPECT_TRUE(TViewerWindow::LoadQtTranslations());
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
     const std::pair<uint64_t, const char*> counts[] = {
-        {1, "1 запись"},    {2, "2 записи"},     {4, "4 записи"},      {5, "5 записей"},
-        {11, "11 записей"}, {12, "12 записей"},  {21, "21 запись"},    {22, "22 записи"},
+        {1, "1 запись"},      {2, "2 записи"},      {4, "4 записи"},      {5, "5 записей"},
+        {11, "11 записей"},   {12, "12 записей"},   {21, "21 запись"},    {22, "22 записи"},
         {111, "111 записей"}, {507, "507 записей"}, {1001, "1001 запись"}};
     for (const auto& [n, text] : counts)
         EXPECT_EQ(TViewerWindow::RecordCount(n), QString::fromUtf8(text));

@@ -39,8 +39,8 @@ void Generate(const std::string& path, long lines) {
     std::string buffer;
     for (long i = 0; i < lines; ++i) {
         buffer += std::to_string(1000 + 10 * i) + " 25.5 " + std::to_string(300 + i % 97) +
-                  " 25.25 301.5 24.75 299 26 302.25 " + std::to_string(i % 21 - 10) +
-                  ".5 -2.25 " + std::to_string(i % 100) + "\r\n";
+                  " 25.25 301.5 24.75 299 26 302.25 " + std::to_string(i % 21 - 10) + ".5 -2.25 " +
+                  std::to_string(i % 100) + "\r\n";
         if (buffer.size() > (1 << 20)) {
             out << buffer;
             buffer.clear();
