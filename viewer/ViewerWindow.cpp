@@ -50,6 +50,12 @@ QString Caption(size_t channel) {
     return QString::fromUtf8(field.Caption.data(), int(field.Caption.size()));
 }
 
+// A difference of two values, rounded to 12 significant digits so that the binary
+// fractions of decimal values do not show ("-27.18", not "-27.1799999999999").
+double Difference(double a, double b) {
+    return QString::number(a - b, 'g', 12).toDouble();
+}
+
 // A channel's value as the log writes it, with its unit.
 QString ValueText(size_t channel, double v) {
     const app::TRecordField& field = app::RecordFields()[channel + 1];
@@ -376,7 +382,7 @@ void TViewerWindow::ShowCursorValues() {
             const double va = a ? a->Record.Values[c] : 0, vb = b ? b->Record.Values[c] : 0;
             open.Values[c][0]->setText(a ? ValueText(c, va) : QString());
             open.Values[c][1]->setText(b ? ValueText(c, vb) : QString());
-            open.Values[c][2]->setText(a && b ? ValueText(c, va - vb) : QString());
+            open.Values[c][2]->setText(a && b ? ValueText(c, Difference(va, vb)) : QString());
         }
     }
 }
