@@ -287,6 +287,11 @@ void TTrendChart::Zoom(double anchorMs, double factor) {
     SetView(anchorMs - share * span, anchorMs - share * span + span);
 }
 
+// The keys zoom about the middle of the view, or about its right edge while it follows.
+double TTrendChart::KeyAnchor() const {
+    return Following() ? toMs_ : (fromMs_ + toMs_) / 2;
+}
+
 void TTrendChart::Pan(double share) {
     const double shift = (toMs_ - fromMs_) * share;
     SetView(fromMs_ + shift, toMs_ + shift);
@@ -363,10 +368,10 @@ void TTrendChart::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_Plus:
     case Qt::Key_Equal:
-        Zoom((fromMs_ + toMs_) / 2, kZoomStep);
+        Zoom(KeyAnchor(), kZoomStep);
         break;
     case Qt::Key_Minus:
-        Zoom((fromMs_ + toMs_) / 2, 1 / kZoomStep);
+        Zoom(KeyAnchor(), 1 / kZoomStep);
         break;
     case Qt::Key_Escape:
         ClearMarks();

@@ -155,6 +155,7 @@ private:
     void UpdateCursor(int x);
     void Zoom(double anchorMs, double factor);
     void Pan(double share);
+    double KeyAnchor() const;
 
     struct TShown {
         const TIndexedLog* Log = nullptr;
