@@ -11,7 +11,8 @@ namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-template <class T> void Reset(std::array<T, kChannelCount>& min, std::array<T, kChannelCount>& max) {
+template <class T>
+void Reset(std::array<T, kChannelCount>& min, std::array<T, kChannelCount>& max) {
     min.fill(std::numeric_limits<T>::infinity());
     max.fill(-std::numeric_limits<T>::infinity());
 }
@@ -270,8 +271,8 @@ void TLogIndex::MarkGaps(const TColumnGrid& grid, std::vector<TColumn>& columns)
     }
 }
 
-bool TLogIndex::ForEachInBlocks(const TByteReader& read, size_t first, size_t last,
-                                TMsRange range, const TSampleVisitor& visit) const {
+bool TLogIndex::ForEachInBlocks(const TByteReader& read, size_t first, size_t last, TMsRange range,
+                                const TSampleVisitor& visit) const {
     std::string buffer;
     bool more = true;
     for (size_t i = first; more && i < std::min(last, BlockCount()); ++i) {
@@ -305,7 +306,8 @@ uint64_t TLogIndex::RecordsNear(int64_t fromMs, int64_t toMs) const {
 
 TNeighbours TLogIndex::Around(const TByteReader& read, double ms) const {
     TNeighbours around;
-    const size_t after = FirstWhere(BlockCount(), [&](size_t i) { return double(Block(i).LastMs) > ms; });
+    const size_t after =
+        FirstWhere(BlockCount(), [&](size_t i) { return double(Block(i).LastMs) > ms; });
     std::string buffer;
     const auto keep = [](const TSample& s) {
         TSample copy = s;
@@ -319,8 +321,7 @@ TNeighbours TLogIndex::Around(const TByteReader& read, double ms) const {
             }))
             return {};
     }
-    if (after < BlockCount() &&
-        !ForEachInBlock(read, after, buffer, [&](const TSample& s) {
+    if (after < BlockCount() && !ForEachInBlock(read, after, buffer, [&](const TSample& s) {
             if (double(s.Ms) <= ms) {
                 around.Before = keep(s);
                 return true;
@@ -342,8 +343,8 @@ std::optional<TSample> TLogIndex::Nearest(const TByteReader& read, double ms) co
                                                                            : around.After;
 }
 
-bool TLogIndex::SummarizeBlocks(const TByteReader& read, size_t first, size_t last,
-                                TMsRange range, TStatsChunk& out) const {
+bool TLogIndex::SummarizeBlocks(const TByteReader& read, size_t first, size_t last, TMsRange range,
+                                TStatsChunk& out) const {
     return ForEachInBlocks(read, first, last, range, [&](const TSample& s) {
         for (size_t c = 0; c < kChannelCount; ++c)
             out[c].Add(s.Record.Values[c], s.Ms);

@@ -67,7 +67,7 @@ inline constexpr size_t kTypicalSteps = 1024;
 inline constexpr int64_t kGapFactor = 10;
 
 struct TBlock {
-    uint64_t Offset = 0;      // first byte of the block's first record line
+    uint64_t Offset = 0; // first byte of the block's first record line
     int64_t FirstMs = 0;
     int64_t LastMs = 0;
     uint64_t FirstRecord = 0; // the number of records before the block
@@ -251,7 +251,7 @@ private:
     std::deque<TBlock> blocks_; // a deque: growing never copies what is there
     std::deque<TSpan> spans_;   // span k sums up blocks [k * kSpanBlocks, (k + 1) * kSpanBlocks)
     std::deque<TStatsChunk> stats_; // chunk k: blocks [k * kStatsBlocks, (k + 1) * kStatsBlocks)
-    TBlock tail_;               // the block being filled, as last published
+    TBlock tail_;                   // the block being filled, as last published
     uint64_t records_ = 0;
     uint64_t lines_ = 0;
     uint64_t malformed_ = 0;
@@ -311,9 +311,9 @@ private:
     std::vector<TGap> early_;
     std::vector<int64_t> earlySteps_;
     bool fixed_ = false;
-    int64_t threshold_ = 0;      // once fixed_
-    size_t gapsPublished_ = 0;   // of staged_'s gaps, those already in the index
-    bool replaceGaps_ = false;   // the index holds gaps of the provisional typical step
+    int64_t threshold_ = 0;    // once fixed_
+    size_t gapsPublished_ = 0; // of staged_'s gaps, those already in the index
+    bool replaceGaps_ = false; // the index holds gaps of the provisional typical step
     uint64_t consumed_ = 0;
     bool ended_ = false;
     bool inLongLine_ = false;  // skipping the rest of an over-long line

@@ -140,9 +140,9 @@ TEST(ViewerStats, EqualsBruteForce) {
         SCOPED_TRACE(from);
         TCommandLine line;
         std::string error;
-        ASSERT_TRUE(ParseCommandLine({"--stats", "--from", std::to_string(from), "--to",
-                                      std::to_string(to), log},
-                                     line, error));
+        ASSERT_TRUE(ParseCommandLine(
+            {"--stats", "--from", std::to_string(from), "--to", std::to_string(to), log}, line,
+            error));
         std::ostringstream out, err;
         ASSERT_EQ(RunStats(line, out, err), kExitOk) << err.str();
         const std::vector<std::string> rows = Split(out.str(), "\r\n");
@@ -249,11 +249,12 @@ TEST(ViewerCsv, ExportsInPiecesWhileTheIndexIsQueried) {
     TExportResult result;
     std::atomic<bool> done{false};
     std::thread exporter([&] {
-        result = ExportCsv(*log, {0, 1 << 30}, std::nullopt, pieces, [&](uint64_t n, uint64_t total) {
-            progress.push_back(n);
-            EXPECT_EQ(total, 30000u);
-            return true;
-        });
+        result =
+            ExportCsv(*log, {0, 1 << 30}, std::nullopt, pieces, [&](uint64_t n, uint64_t total) {
+                progress.push_back(n);
+                EXPECT_EQ(total, 30000u);
+                return true;
+            });
         done = true;
     });
     int queries = 0;

@@ -165,7 +165,8 @@ std::vector<TColumn> ExpectedColumns(const std::vector<TExpected>& records, doub
         const size_t first = starts[b];
         const size_t end = b + 1 < starts.size() ? starts[b + 1] : records.size();
         const double home = column(records[first].Ms), last = column(records[end - 1].Ms);
-        const bool huge = std::any_of(records.begin() + long(first), records.begin() + long(end), Huge);
+        const bool huge =
+            std::any_of(records.begin() + long(first), records.begin() + long(end), Huge);
         const bool whole = coarse && last <= home + 1 && home >= 0 && last < count && !huge;
         for (size_t i = first; i < end; ++i) {
             const double c = whole ? home : column(records[i].Ms);
@@ -236,8 +237,9 @@ void ExpectRange(const TLogIndex& index, const TByteReader& read,
 void ExpectAround(const TLogIndex& index, const TByteReader& read,
                   const std::vector<TExpected>& records, double ms) {
     const TNeighbours around = index.Around(read, ms);
-    const auto after = std::upper_bound(records.begin(), records.end(), ms,
-                                        [](double t, const TExpected& e) { return t < double(e.Ms); });
+    const auto after =
+        std::upper_bound(records.begin(), records.end(), ms,
+                         [](double t, const TExpected& e) { return t < double(e.Ms); });
     ASSERT_EQ(around.After.has_value(), after != records.end()) << ms;
     ASSERT_EQ(around.Before.has_value(), after != records.begin()) << ms;
     if (around.After) {
@@ -257,7 +259,8 @@ void ExpectSummary(const TLogIndex& index, const TByteReader& read,
     TStatsChunk got;
     ASSERT_TRUE(index.Summarize(read, range, got));
     for (size_t c = 0; c < kChannelCount; ++c) {
-        SCOPED_TRACE(testing::Message() << "channel " << c << " " << range.From << ".." << range.To);
+        SCOPED_TRACE(testing::Message()
+                     << "channel " << c << " " << range.From << ".." << range.To);
         TChannelSummary want;
         long double sum = 0;
         double largest = 0;
