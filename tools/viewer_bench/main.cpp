@@ -179,64 +179,6 @@ void CompareWithKst(const std::string& log, const std::string& dir, int runs, do
                     Median(km) / Median(vm));
 }
 
-double RenderMs(orvi::widgets::TTrendChart& chart, QImage& image, bool rebuild) {
-    if (rebuild)
-        chart.SetView(chart.FromMs(), chart.ToMs()); // drops the cached plot
-    const auto start = Clock::now();
-    chart.render(&image);
-    return Ms(Clock::now() - start);
-}
-
-void InWindow(const std::string& log) {
-    std::string error;
-    const auto start = Clock::now();
-    auto indexed = orvi::viewer::TIndexedLog::Open(log, error);
-    indexed->Start();
-    while (indexed->Generation() == 0)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    orvi::widgets::TTrendChart chart;
-    chart.resize(1600, 900);
-    QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
-    chart.SetLog(indexed.get(), std::nullopt);
-    chart.render(&image);
-    std::printf("  first picture after open: %.1f ms\n", Ms(Clock::now() - start));
-    std::vector<double> during;
-    while (!indexed->Done()) {
-        chart.DataChanged();
-        during.push_back(RenderMs(chart, image, true));
-    }
-    std::printf("  indexing took %.2f s; repaint while indexing (whole view, rebuilt): median "
-                "%.1f ms, max %.1f ms over %zu\n",
-                Ms(Clock::now() - start) / 1000, Median(during),
-                during.empty() ? 0 : *std::max_element(during.begin(), during.end()),
-                during.size());
-    CursorLookup(*indexed);
-    RangeStatistics(*indexed, 3);
-    chart.ShowAll();
-    const double span = chart.ToMs();
-    // 1/20 and 1/200 hold about one index block per column at 1 M and 10 M lines: the most
-    // blocks straddle a column boundary there.
-    for (const double part : {1.0, 0.1, 0.05, 0.01, 0.005, 1e-3, 1e-4, 1e-5}) {
-        std::vector<double> rebuilt, cached, query;
-        for (int i = 0; i < 7; ++i) {
-            const double from = span * (1 - part) * (i + 1) / 9;
-            chart.SetView(from, from + span * part);
-            rebuilt.push_back(RenderMs(chart, image, false));
-            cached.push_back(RenderMs(chart, image, false));
-            const auto begin = Clock::now();
-            indexed->Query(
-                [&](const orvi::viewer::TLogIndex& index, const orvi::viewer::TByteReader& read) {
-                    return index.Columns(read, from, span * part / 1524, 1524).size();
-                });
-            query.push_back(Ms(Clock::now() - begin));
-        }
-        std::printf("  repaint at 1/%-6.0f of the log: rebuilt %.2f ms (max %.2f; the index's "
-                    "columns %.2f ms), from cache %.2f ms\n",
-                    1 / part, Median(rebuilt), *std::max_element(rebuilt.begin(), rebuilt.end()),
-                    Median(query), Median(cached));
-    }
-}
-
 // The cursor's records: the index's search to the block (Nearest) against the earlier
 // window's way, a visit of the records within 1/50 of the view around the cursor, over the
 // whole log, alternating at seven places.
@@ -305,6 +247,64 @@ void RangeStatistics(const orvi::viewer::TIndexedLog& log, int runs) {
                     "%.0fx\n",
                     range.From == 0 ? "the whole log" : "a tenth", Median(indexed), Median(visited),
                     Median(visited) / Median(indexed));
+    }
+}
+
+double RenderMs(orvi::widgets::TTrendChart& chart, QImage& image, bool rebuild) {
+    if (rebuild)
+        chart.SetView(chart.FromMs(), chart.ToMs()); // drops the cached plot
+    const auto start = Clock::now();
+    chart.render(&image);
+    return Ms(Clock::now() - start);
+}
+
+void InWindow(const std::string& log) {
+    std::string error;
+    const auto start = Clock::now();
+    auto indexed = orvi::viewer::TIndexedLog::Open(log, error);
+    indexed->Start();
+    while (indexed->Generation() == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    orvi::widgets::TTrendChart chart;
+    chart.resize(1600, 900);
+    QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
+    chart.SetLog(indexed.get(), std::nullopt);
+    chart.render(&image);
+    std::printf("  first picture after open: %.1f ms\n", Ms(Clock::now() - start));
+    std::vector<double> during;
+    while (!indexed->Done()) {
+        chart.DataChanged();
+        during.push_back(RenderMs(chart, image, true));
+    }
+    std::printf("  indexing took %.2f s; repaint while indexing (whole view, rebuilt): median "
+                "%.1f ms, max %.1f ms over %zu\n",
+                Ms(Clock::now() - start) / 1000, Median(during),
+                during.empty() ? 0 : *std::max_element(during.begin(), during.end()),
+                during.size());
+    CursorLookup(*indexed);
+    RangeStatistics(*indexed, 3);
+    chart.ShowAll();
+    const double span = chart.ToMs();
+    // 1/20 and 1/200 hold about one index block per column at 1 M and 10 M lines: the most
+    // blocks straddle a column boundary there.
+    for (const double part : {1.0, 0.1, 0.05, 0.01, 0.005, 1e-3, 1e-4, 1e-5}) {
+        std::vector<double> rebuilt, cached, query;
+        for (int i = 0; i < 7; ++i) {
+            const double from = span * (1 - part) * (i + 1) / 9;
+            chart.SetView(from, from + span * part);
+            rebuilt.push_back(RenderMs(chart, image, false));
+            cached.push_back(RenderMs(chart, image, false));
+            const auto begin = Clock::now();
+            indexed->Query(
+                [&](const orvi::viewer::TLogIndex& index, const orvi::viewer::TByteReader& read) {
+                    return index.Columns(read, from, span * part / 1524, 1524).size();
+                });
+            query.push_back(Ms(Clock::now() - begin));
+        }
+        std::printf("  repaint at 1/%-6.0f of the log: rebuilt %.2f ms (max %.2f; the index's "
+                    "columns %.2f ms), from cache %.2f ms\n",
+                    1 / part, Median(rebuilt), *std::max_element(rebuilt.begin(), rebuilt.end()),
+                    Median(query), Median(cached));
     }
 }
 
