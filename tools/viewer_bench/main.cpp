@@ -94,6 +94,7 @@ TRun Measure(std::vector<std::string> args, const std::string& home) {
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::fflush(stdout); // or the child's stdout takes a copy of what is not yet written
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
