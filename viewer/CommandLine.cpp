@@ -54,9 +54,12 @@ bool SetMode(TCommandLine& out, TCommandLine::TMode mode, std::string& error) {
 
 bool CheckCombination(const TCommandLine& out, bool sizeGiven, std::string& error) {
     const bool png = out.Mode == TCommandLine::TMode::Png;
-    const bool ranged = out.Mode == TCommandLine::TMode::Csv || out.Mode == TCommandLine::TMode::Stats;
+    const bool ranged =
+        out.Mode == TCommandLine::TMode::Csv || out.Mode == TCommandLine::TMode::Stats;
     if ((png || ranged) && out.File.empty())
-        error = std::string(png ? "--png" : out.Mode == TCommandLine::TMode::Csv ? "--csv" : "--stats") +
+        error = std::string(png                                    ? "--png"
+                            : out.Mode == TCommandLine::TMode::Csv ? "--csv"
+                                                                   : "--stats") +
                 " needs a FILE to read";
     else if (sizeGiven && !png)
         error = "--size goes with --png";
@@ -185,8 +188,9 @@ std::unique_ptr<TIndexedLog> LoadForCommandLine(const std::string& path, std::os
         return nullptr;
     }
     log->IndexHere();
-    const bool any = log->Query(
-        [&](const TLogIndex& index, const TByteReader&) { return ReportSkipped(*log, index, err); });
+    const bool any = log->Query([&](const TLogIndex& index, const TByteReader&) {
+        return ReportSkipped(*log, index, err);
+    });
     return any ? std::move(log) : nullptr;
 }
 

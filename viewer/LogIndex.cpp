@@ -11,7 +11,8 @@ namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-template <class T> void Reset(std::array<T, kChannelCount>& min, std::array<T, kChannelCount>& max) {
+template <class T>
+void Reset(std::array<T, kChannelCount>& min, std::array<T, kChannelCount>& max) {
     min.fill(std::numeric_limits<T>::infinity());
     max.fill(-std::numeric_limits<T>::infinity());
 }
@@ -270,8 +271,8 @@ void TLogIndex::MarkGaps(const TColumnGrid& grid, std::vector<TColumn>& columns)
     }
 }
 
-bool TLogIndex::ForEachInBlocks(const TByteReader& read, size_t first, size_t last,
-                                TMsRange range, const TSampleVisitor& visit) const {
+bool TLogIndex::ForEachInBlocks(const TByteReader& read, size_t first, size_t last, TMsRange range,
+                                const TSampleVisitor& visit) const {
     std::string buffer;
     bool more = true;
     for (size_t i = first; more && i < std::min(last, BlockCount()); ++i) {
@@ -305,7 +306,8 @@ uint64_t TLogIndex::RecordsNear(int64_t fromMs, int64_t toMs) const {
 
 TNeighbours TLogIndex::Around(const TByteReader& read, double ms) const {
     TNeighbours around;
-    const size_t after = FirstWhere(BlockCount(), [&](size_t i) { return double(Block(i).LastMs) > ms; });
+    const size_t after =
+        FirstWhere(BlockCount(), [&](size_t i) { return double(Block(i).LastMs) > ms; });
     std::string buffer;
     const auto keep = [](const TSample& s) {
         TSample copy = s;
@@ -319,8 +321,7 @@ TNeighbours TLogIndex::Around(const TByteReader& read, double ms) const {
             }))
             return {};
     }
-    if (after < BlockCount() &&
-        !ForEachInBlock(read, after, buffer, [&](const TSample& s) {
+    if (after < BlockCount() && !ForEachInBlock(read, after, buffer, [&](const TSample& s) {
             if (double(s.Ms) <= ms) {
                 around.Before = keep(s);
                 return true;
@@ -342,8 +343,8 @@ std::optional<TSample> TLogIndex::Nearest(const TByteReader& read, double ms) co
                                                                            : around.After;
 }
 
-bool TLogIndex::SummarizeBlocks(const TByteReader& read, size_t first, size_t last,
-                                TMsRange range, TStatsChunk& out) const {
+bool TLogIndex::SummarizeBlocks(const TByteReader& read, size_t first, size_t last, TMsRange range,
+                                TStatsChunk& out) const {
     return ForEachInBlocks(read, first, last, range, [&](const TSample& s) {
         for (size_t c = 0; c < kChannelCount; ++c)
             out[c].Add(s.Record.Values[c], s.Ms);
@@ -372,7 +373,28 @@ bool TLogIndex::Summarize(const TByteReader& read, TMsRange range, TStatsChunk& 
     for (size_t k = firstChunk; k < endChunk; ++k)
         for (size_t c = 0; c < kChannelCount; ++c)
             out[c].Merge(stats_[k][c]);
-    return SummarizeBlocks(read, endChunk * kStatsBlocks, end, range, out);
+    if (!SummarizeBlocks(read, endChunk * kStatsBlocks, end, range, out))
+        return false;
+    for (size_t c = 0; c < kChannelCount; ++c) {
+        if (out[c].Count > 0 && (!FindFirst(read, range, c, out[c].Min, out[c].MinMs) ||
+                                 !FindFirst(read, range, c, out[c].Max, out[c].MaxMs)))
+            return false;
+    }
+    return true;
+}
+
+// The time of the first record in `range` at or after `ms` (the first time of the block
+// holding it) whose channel holds `value`.
+bool TLogIndex::FindFirst(const TByteReader& read, TMsRange range, size_t channel, double value,
+                          int64_t& ms) const {
+    range.From = std::max(range.From, ms);
+    return ForEachInBlocks(read, FirstBlockEndingAtOrAfter(double(range.From)), BlockCount(),
+                           range, [&](const TSample& s) {
+                               if (s.Record.Values[channel] != value)
+                                   return true;
+                               ms = s.Ms;
+                               return false;
+                           });
 }
 
 size_t TIndexBuilder::Feed(const char* data, size_t size, bool atEnd) {
@@ -448,64 +470,89 @@ void TIndexBuilder::Record(const TLogRecord& record, uint64_t offset, uint64_t e
         open_.FirstRecord = staged_.records_;
         open_.Huge = false;
         Reset(open_.Min, open_.Max);
-        sums_ = {};
+        StartSums(record);
     }
     open_.Bytes = uint32_t(end - open_.Offset);
     open_.LastMs = ms;
-    AddValues(record, ms);
+    AddValues(record);
     ++staged_.records_;
     if (++open_.Count == kBlockRecords && !provisional_)
         CloseBlock();
 }
 
-void TIndexBuilder::AddValues(const TLogRecord& record, int64_t ms) {
+void TIndexBuilder::StartSums(const TLogRecord& record) {
+    sums_ = {};
+    for (size_t c = 0; c < kChannelCount; ++c) {
+        const double v = record.Values[c];
+        sums_.Shift[c] = std::isfinite(v) ? v : 0;
+    }
+    sums_.Min.fill(std::numeric_limits<double>::infinity());
+    sums_.Max.fill(-std::numeric_limits<double>::infinity());
+}
+
+void TIndexBuilder::AddValues(const TLogRecord& record) {
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    bool usual = true;
+    for (const double v : record.Values)
+        usual &= std::abs(v) <= kFloatMax; // false for NaN and the infinities too
+    if (!usual)
+        return AddUnusualValues(record);
+    for (size_t c = 0; c < kChannelCount; ++c) {
+        const float f = float(record.Values[c]);
+        open_.Min[c] = std::min(open_.Min[c], f);
+        open_.Max[c] = std::max(open_.Max[c], f);
+    }
+    TValues v{};
+    std::copy(record.Values.begin(), record.Values.end(), v.begin());
+    for (size_t c = 0; c < kLanes; ++c) {
+        const double d = v[c] - sums_.Shift[c];
+        sums_.Sum[c] += d;
+        sums_.Squares[c] += d * d;
+        sums_.Min[c] = std::min(sums_.Min[c], v[c]);
+        sums_.Max[c] = std::max(sums_.Max[c], v[c]);
+    }
+}
+
+// A record with a value that is not finite (left out, counted and named) or one beyond
+// the float range (kept; its block is read whenever columns need it).
+void TIndexBuilder::AddUnusualValues(const TLogRecord& record) {
     bool notFinite = false;
     for (size_t c = 0; c < kChannelCount; ++c) {
         const double v = record.Values[c];
-        TOpenSums& sums = sums_[c];
         if (!std::isfinite(v)) {
-            ++sums.Summary.NotFinite;
+            ++sums_.NotFinite[c];
+            ++staged_.notFinite_;
             notFinite = true;
             continue;
         }
         const float f = float(v);
-        if (std::isinf(f)) {
-            open_.Huge = true;
-        } else {
+        open_.Huge = open_.Huge || std::isinf(f);
+        if (!std::isinf(f)) {
             open_.Min[c] = std::min(open_.Min[c], f);
             open_.Max[c] = std::max(open_.Max[c], f);
         }
-        TChannelSummary& s = sums.Summary;
-        if (s.Count++ == 0)
-            sums.Shift = v;
-        const double d = v - sums.Shift;
-        sums.Sum += d;
-        sums.SumOfSquares += d * d;
-        if (v < s.Min) {
-            s.Min = v;
-            s.MinMs = ms;
-        }
-        if (v > s.Max) {
-            s.Max = v;
-            s.MaxMs = ms;
-        }
+        const double d = v - sums_.Shift[c];
+        sums_.Sum[c] += d;
+        sums_.Squares[c] += d * d;
+        sums_.Min[c] = std::min(sums_.Min[c], v);
+        sums_.Max[c] = std::max(sums_.Max[c], v);
     }
-    if (notFinite) {
-        for (const double v : record.Values)
-            staged_.notFinite_ += std::isfinite(v) ? 0 : 1;
-        if (staged_.notFiniteLines_.size() < kReportedLines)
-            staged_.notFiniteLines_.push_back(staged_.lines_);
-    }
+    if (notFinite && staged_.notFiniteLines_.size() < kReportedLines)
+        staged_.notFiniteLines_.push_back(staged_.lines_);
 }
 
 void TIndexBuilder::CloseBlock() {
     for (size_t c = 0; c < kChannelCount; ++c) {
-        TOpenSums& sums = sums_[c];
-        TChannelSummary& s = sums.Summary;
+        TChannelSummary s;
+        s.NotFinite = sums_.NotFinite[c];
+        s.Count = open_.Count - s.NotFinite;
         if (s.Count > 0) {
-            const double n = double(s.Count);
-            s.Mean = sums.Shift + sums.Sum / n;
-            s.M2 = std::max(0.0, sums.SumOfSquares - sums.Sum * sums.Sum / n);
+            const double n = double(s.Count), sum = sums_.Sum[c];
+            s.Min = sums_.Min[c];
+            s.Max = sums_.Max[c];
+            s.MinMs = s.MaxMs = open_.FirstMs; // the record's own is found when asked
+            s.Mean = sums_.Shift[c] + sum / n;
+            s.M2 = std::max(0.0, sums_.Squares[c] - sum * sum / n);
         }
         chunk_[c].Merge(s);
     }

@@ -67,7 +67,7 @@ inline constexpr size_t kTypicalSteps = 1024;
 inline constexpr int64_t kGapFactor = 10;
 
 struct TBlock {
-    uint64_t Offset = 0;      // first byte of the block's first record line
+    uint64_t Offset = 0; // first byte of the block's first record line
     int64_t FirstMs = 0;
     int64_t LastMs = 0;
     uint64_t FirstRecord = 0; // the number of records before the block
@@ -114,6 +114,8 @@ struct TChannelSummary {
     int64_t MinMs = 0, MaxMs = 0; // the first record holding the minimum, the maximum
     double Mean = 0;
     double M2 = 0;
+    // In the index's chunks MinMs and MaxMs are the first time of the block holding the
+    // value; Summarize gives the record's own.
     void Add(double value, int64_t ms);
     // Adds the values of `later`, whose records all follow these ones.
     void Merge(const TChannelSummary& later);
@@ -247,11 +249,13 @@ private:
                         const TSampleVisitor& visit) const;
     bool SummarizeBlocks(const TByteReader& read, size_t first, size_t last, TMsRange range,
                          TStatsChunk& out) const;
+    bool FindFirst(const TByteReader& read, TMsRange range, size_t channel, double value,
+                   int64_t& ms) const;
 
     std::deque<TBlock> blocks_; // a deque: growing never copies what is there
     std::deque<TSpan> spans_;   // span k sums up blocks [k * kSpanBlocks, (k + 1) * kSpanBlocks)
     std::deque<TStatsChunk> stats_; // chunk k: blocks [k * kStatsBlocks, (k + 1) * kStatsBlocks)
-    TBlock tail_;               // the block being filled, as last published
+    TBlock tail_;                   // the block being filled, as last published
     uint64_t records_ = 0;
     uint64_t lines_ = 0;
     uint64_t malformed_ = 0;
@@ -282,16 +286,22 @@ public:
     bool Ended() const { return ended_; }
 
 private:
-    // The open block's sums per channel: shifted by its first value, so that the spread
-    // of values far from zero keeps its digits.
+    // The open block's sums per channel, of the values shifted by the block's first one so
+    // that the spread of values far from zero keeps its digits; arrays of channels, so that
+    // the common record (every value finite and within the float range) is added in one
+    // pass the compiler can vectorize.
+    static constexpr size_t kLanes = (kChannelCount + 3) / 4 * 4; // whole vectors, no tail
+    using TValues = std::array<double, kLanes>;
     struct TOpenSums {
-        double Shift = 0, Sum = 0, SumOfSquares = 0;
-        TChannelSummary Summary; // count, not finite, minimum and maximum so far
+        TValues Shift, Sum, Squares, Min, Max;
+        std::array<uint32_t, kChannelCount> NotFinite;
     };
 
     void Line(std::string_view line, uint64_t offset, uint64_t end);
     void Record(const TLogRecord& record, uint64_t offset, uint64_t end);
-    void AddValues(const TLogRecord& record, int64_t ms);
+    void StartSums(const TLogRecord& record);
+    void AddValues(const TLogRecord& record);
+    void AddUnusualValues(const TLogRecord& record);
     void CloseBlock();
     void Step(const TGap& step);
     void FixTypical();
@@ -302,7 +312,7 @@ private:
 
     TLogIndex staged_; // counts, blocks, chunks and gaps not yet published
     TBlock open_;
-    std::array<TOpenSums, kChannelCount> sums_; // of open_
+    TOpenSums sums_; // of open_
     TStatsChunk chunk_;                         // the whole blocks since the last chunk
     uint64_t blocksClosed_ = 0;
     TTimeline timeline_;
@@ -311,9 +321,9 @@ private:
     std::vector<TGap> early_;
     std::vector<int64_t> earlySteps_;
     bool fixed_ = false;
-    int64_t threshold_ = 0;      // once fixed_
-    size_t gapsPublished_ = 0;   // of staged_'s gaps, those already in the index
-    bool replaceGaps_ = false;   // the index holds gaps of the provisional typical step
+    int64_t threshold_ = 0;    // once fixed_
+    size_t gapsPublished_ = 0; // of staged_'s gaps, those already in the index
+    bool replaceGaps_ = false; // the index holds gaps of the provisional typical step
     uint64_t consumed_ = 0;
     bool ended_ = false;
     bool inLongLine_ = false;  // skipping the rest of an over-long line

@@ -28,9 +28,10 @@ fs::path TemporaryName(const fs::path& output) {
 
 } // namespace
 
-bool WriteReplacing(const std::string& path,
-                    const std::function<bool(const std::string& temporary, std::string& error)>& write,
-                    std::string& error) {
+bool WriteReplacing(
+    const std::string& path,
+    const std::function<bool(const std::string& temporary, std::string& error)>& write,
+    std::string& error) {
     const fs::path output(path);
     const fs::path temporary = TemporaryName(output);
     std::error_code ec;

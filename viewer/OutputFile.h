@@ -15,8 +15,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // the name of and returns false (with `error` in words) to abandon it. On success the
 // temporary file replaces `path` (a link at `path` is replaced, not followed); otherwise
 // it is removed and `path` stays as it was. False with `error` set on any failure.
-bool WriteReplacing(const std::string& path,
-                    const std::function<bool(const std::string& temporary, std::string& error)>& write,
-                    std::string& error);
+bool WriteReplacing(
+    const std::string& path,
+    const std::function<bool(const std::string& temporary, std::string& error)>& write,
+    std::string& error);
 
 } // namespace orvi::viewer

@@ -348,16 +348,24 @@ void TViewerWindow::ShowStatus(TOpenLog& open) {
         QString text = QStringLiteral("Записей: %1").arg(index.Records());
         if (open.Log->Cancelled())
             text += QStringLiteral(" (чтение прервано)");
-        if (index.Malformed() > 0) {
+        // Lines named by number, the first few of them.
+        const auto named = [](uint64_t count, const std::vector<uint64_t>& numbers,
+                              const QString& lead) {
             QStringList lines;
-            for (const uint64_t line : index.MalformedLines())
+            for (const uint64_t line : numbers)
                 lines << QString::number(line);
-            text += QStringLiteral("; пропущено строк: %1 (%2%3)")
-                        .arg(index.Malformed())
-                        .arg(lines.join(QStringLiteral(", ")))
-                        .arg(index.Malformed() > uint64_t(lines.size()) ? QStringLiteral(", …")
-                                                                        : QString());
-        }
+            return QStringLiteral("%1 (%2%3%4)")
+                .arg(count)
+                .arg(lead, lines.join(QStringLiteral(", ")))
+                .arg(count > uint64_t(lines.size()) ? QStringLiteral(", …") : QString());
+        };
+        if (index.Malformed() > 0)
+            text += QStringLiteral("; пропущено строк: %1")
+                        .arg(named(index.Malformed(), index.MalformedLines(), QString()));
+        if (index.NotFinite() > 0)
+            text += QStringLiteral("; значений не числом: %1")
+                        .arg(named(index.NotFinite(), index.NotFiniteLines(),
+                                   QStringLiteral("строки ")));
         return text;
     });
 }

@@ -251,7 +251,11 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     const std::string path = dir.FilePath("run.txt");
     std::string bytes;
     for (int i = 0; i < 400; ++i) {
-        const char* huge = i == 100 ? "1e308" : i == 200 ? "-1e308" : i == 300 ? "3.5e38" : "25";
+        const char* huge = i == 100   ? "1e308"
+                           : i == 200 ? "-1e308"
+                           : i == 300 ? "3.5e38"
+                           : i == 50  ? "nan"
+                                      : "25";
         bytes += std::to_string(1000 * i + (i >= 350 ? 60000 : 0)) + " " + huge + " " +
                  std::to_string(300 + i) + " 25 300 25 300 25 300 1.5 -2 " + std::to_string(i % 7) +
                  "\r\n";
@@ -262,6 +266,7 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     w.show();
     ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
     ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    EXPECT_EQ(w.CountText(), QStringLiteral("Записей: 400; значений не числом: 1 (строки 51)"));
     TTrendChart* chart = w.Chart();
     std::set<QRgb> colours;
     for (size_t c = 0; c < 10; ++c)
