@@ -145,6 +145,7 @@ private:
     void Invalidate();
     void RebuildCache();
     bool DrawPlot(QPainter& p); // true when records were drawn
+    template <class F> void ForEachCurve(QPainter& p, size_t log, F draw) const;
     void DrawColumns(QPainter& p, size_t log, const std::vector<TColumn>& columns);
     void DrawSamples(QPainter& p, size_t log, const std::vector<TSample>& samples);
     void DrawTimeAxis(QPainter& p);

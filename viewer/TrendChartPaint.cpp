@@ -301,16 +301,23 @@ void TTrendChart::DrawTimeAxis(QPainter& p) {
                    Qt::AlignRight | Qt::AlignTop, unit);
 }
 
-void TTrendChart::DrawColumns(QPainter& p, size_t log, const std::vector<TColumn>& columns) {
-    const QRect plot = PlotRect();
-    QPolygonF line;
+// Calls draw(channel, pane, range) for every channel of the log that is shown, with the
+// painter clipped to the channel's pane and holding its pen.
+template <class F> void TTrendChart::ForEachCurve(QPainter& p, size_t log, F draw) const {
     for (size_t c = 0; c < kChannelCount; ++c) {
         if (!logs_[log].Visible[c])
             continue;
-        const QRect r = PaneRect(PaneOf(c));
-        const TRange range = ranges_[PaneOf(c)];
-        p.setClipRect(r);
+        p.setClipRect(PaneRect(PaneOf(c)));
         p.setPen(ChannelPen(c, log));
+        draw(c, PaneRect(PaneOf(c)), ranges_[PaneOf(c)]);
+    }
+    p.setClipping(false);
+}
+
+void TTrendChart::DrawColumns(QPainter& p, size_t log, const std::vector<TColumn>& columns) {
+    const QRect plot = PlotRect();
+    QPolygonF line;
+    ForEachCurve(p, log, [&](size_t c, const QRect& r, const TRange& range) {
         line.clear();
         for (size_t i = 0; i < columns.size(); ++i) {
             const TColumn& col = columns[i];
@@ -331,8 +338,7 @@ void TTrendChart::DrawColumns(QPainter& p, size_t log, const std::vector<TColumn
         }
         if (line.size() > 1)
             p.drawPolyline(line);
-    }
-    p.setClipping(false);
+    });
 }
 
 // A record left of the plot (the one before the view) or right of it (the one after) is
@@ -343,13 +349,7 @@ void TTrendChart::DrawSamples(QPainter& p, size_t log, const std::vector<TSample
     const double left = plot.left() - 1, right = plot.right() + 1;
     const auto xOf = [&](const TSample& s) { return XOf(double(s.Ms) + logs_[log].OffsetMs); };
     QPolygonF line;
-    for (size_t c = 0; c < kChannelCount; ++c) {
-        if (!logs_[log].Visible[c])
-            continue;
-        const QRect r = PaneRect(PaneOf(c));
-        const TRange range = ranges_[PaneOf(c)];
-        p.setClipRect(r);
-        p.setPen(ChannelPen(c, log));
+    ForEachCurve(p, log, [&](size_t c, const QRect& r, const TRange& range) {
         line.clear();
         const auto flush = [&] {
             if (line.size() == 1)
@@ -384,8 +384,7 @@ void TTrendChart::DrawSamples(QPainter& p, size_t log, const std::vector<TSample
                 line << QPointF(std::clamp(x, left - 1e6, right + 1e6), range.Y(v, r));
         }
         flush();
-    }
-    p.setClipping(false);
+    });
 }
 
 } // namespace orvi::viewer

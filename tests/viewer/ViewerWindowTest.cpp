@@ -49,6 +49,12 @@ uint64_t Records(const TViewerWindow& w) {
         [](const TLogIndex& index, const TByteReader&) { return index.Records(); });
 }
 
+// Shows the window with the log, read for the first time.
+bool OpenAndRead(TViewerWindow& w, const std::string& path) {
+    w.show();
+    return w.OpenFile(QString::fromStdString(path)) && Until([&] { return !w.FirstReading(); });
+}
+
 int PixelsOf(const QImage& image, QColor color) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y)
@@ -141,9 +147,7 @@ TEST(ViewerWindow, ExportsInTheBackground) {
     const std::string path = dir.FilePath("run.txt");
     Append(path, Lines(0, 200000));
     TViewerWindow w;
-    w.show();
-    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
-    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    ASSERT_TRUE(OpenAndRead(w, path));
     const QString csv = QString::fromStdString(dir.FilePath("all.csv"));
     int ticks = 0;
     QTimer timer;
@@ -208,9 +212,7 @@ TEST(ViewerWindow, ZoomIsBoundedAndFollowsAtTheEnd) {
     const std::string path = dir.FilePath("run.txt");
     Append(path, Lines(0, 3000));
     TViewerWindow w;
-    w.show();
-    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
-    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    ASSERT_TRUE(OpenAndRead(w, path));
     TTrendChart* chart = w.Chart();
     const auto wheel = [&](double x, int notches) {
         const QPointF at(x, chart->height() / 4.0);
@@ -263,9 +265,7 @@ TEST(ViewerWindow, DrawsEveryValueAtEveryZoomAndComparesTwoCursors) {
     Append(path, bytes);
     TViewerWindow w;
     w.resize(1200, 800);
-    w.show();
-    ASSERT_TRUE(w.OpenFile(QString::fromStdString(path)));
-    ASSERT_TRUE(Until([&] { return !w.FirstReading(); }));
+    ASSERT_TRUE(OpenAndRead(w, path));
     EXPECT_EQ(w.CountText(), QStringLiteral("Записей: 400; значений не числом: 1 (строки 51)"));
     TTrendChart* chart = w.Chart();
     std::set<QRgb> colours;
