@@ -197,9 +197,16 @@ TEST(ViewerCsv, NeverOverwritesTheLogNorLeavesHalfFiles) {
     testing::TempDir dir;
     const std::string log = WriteLog(dir, "run.txt");
     const std::string before = testing::FileBytes(log);
-    std::filesystem::create_symlink(log, dir.FilePath("link.txt"));
-    std::filesystem::create_hard_link(log, dir.FilePath("hard.txt"));
-    for (const char* out : {"run.txt", "link.txt", "hard.txt"}) {
+    // Windows may refuse links to a user without the right: those cases are left out there.
+    std::vector<std::string> outputs{"run.txt"};
+    std::error_code ec;
+    std::filesystem::create_symlink(log, dir.FilePath("link.txt"), ec);
+    if (!ec)
+        outputs.push_back("link.txt");
+    std::filesystem::create_hard_link(log, dir.FilePath("hard.txt"), ec);
+    if (!ec)
+        outputs.push_back("hard.txt");
+    for (const std::string& out : outputs) {
         TCommandLine line;
         std::string error;
         ASSERT_TRUE(ParseCommandLine({"--csv", dir.FilePath(out), log}, line, error));
@@ -223,7 +230,7 @@ TEST(ViewerCsv, NeverOverwritesTheLogNorLeavesHalfFiles) {
     size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
         ++files;
-    EXPECT_EQ(files, 4u); // the log, its two links and old.csv
+    EXPECT_EQ(files, outputs.size() + 1); // the log, its links and old.csv
 }
 
 // The whole-log export in pieces on a thread of its own, while the owner queries the
