@@ -35,7 +35,7 @@ public:
         if (failure_)
             return;
         try {
-            if (collector_.Store(stand, message.LogName, message.Payload, why) ==
+            if (collector_.Store(stand, message.LogName, "", message.Payload, why) ==
                 TCollector::TResult::Rejected)
                 why = "a message on " + message.Topic + " is dropped: " + why;
         } catch (const std::exception& e) {
