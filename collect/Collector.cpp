@@ -157,8 +157,8 @@ TCollector::TResult TCollector::Store(const std::string& standName, const std::s
     }
     file.Write(app::LogLine(record));
     if (seq > last + 1)
-        why += std::string(why.empty() ? "" : "; ") + "records " + std::to_string(last + 1) + " to " + std::to_string(seq - 1) + " of " +
-              standName + "/" + log + " never came";
+        why += std::string(why.empty() ? "" : "; ") + "records " + std::to_string(last + 1) +
+               " to " + std::to_string(seq - 1) + " of " + standName + "/" + log + " never came";
     last = seq;
     ++written_;
     return TResult::Written;

@@ -48,7 +48,7 @@ private:
         std::unique_ptr<app::TDataLog> Log;
     };
     struct TFile {
-        uint64_t LastSeq = 0;  // the highest seq in it
+        uint64_t LastSeq = 0; // the highest seq in it
         std::string LogStart; // of the log it holds; empty: not known
     };
     TFile& Known(const std::string& path);

@@ -57,8 +57,10 @@ TEST(Collector, WritesEachStandsLogsByteForByteOnce) {
     EXPECT_EQ(FileBytes(first), expected);
 
     // The stand's next log, then a late repeat of the first: it stays as it was.
-    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_5.txt", "", Json(1, 9), why), TResult::Written);
-    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_0.txt", "", Json(6, 6), why), TResult::Repeat);
+    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_5.txt", "", Json(1, 9), why),
+              TResult::Written);
+    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_0.txt", "", Json(6, 6), why),
+              TResult::Repeat);
     EXPECT_EQ(FileBytes(first), expected);
     EXPECT_EQ(FileBytes(dir.FilePath("stand1/2026_12_9_10_5.txt")), app::LogLine(Record(9)));
 
@@ -67,8 +69,10 @@ TEST(Collector, WritesEachStandsLogsByteForByteOnce) {
     EXPECT_EQ(collector.Store("stand2", "a.txt", "", Json(4, 4), why), TResult::Written);
     EXPECT_EQ(why, "records 2 to 3 of stand2/a.txt never came");
     collector.CloseAll();
-    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_0.txt", "", Json(6, 6), why), TResult::Repeat);
-    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_0.txt", "", Json(7, 7), why), TResult::Written);
+    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_0.txt", "", Json(6, 6), why),
+              TResult::Repeat);
+    EXPECT_EQ(collector.Store("stand1", "2026_12_9_10_0.txt", "", Json(7, 7), why),
+              TResult::Written);
     EXPECT_EQ(FileBytes(first), expected + app::LogLine(Record(7)));
     EXPECT_EQ(collector.Written(), 10u);
     EXPECT_EQ(collector.Repeats(), 3u);
@@ -83,6 +87,8 @@ TEST(Collector, WritesEachStandsLogsByteForByteOnce) {
         EXPECT_EQ(collector.Store(stand, log, "", payload, why), TResult::Rejected) << stand << log;
         EXPECT_FALSE(why.empty());
     }
+    EXPECT_EQ(collector.Store("stand1", "a.txt", "12x", Json(1, 1), why), TResult::Rejected);
+    EXPECT_EQ(why, "the log start \"12x\" of stand1/a.txt is no number");
 }
 
 // A stand's log renamed and begun again under the same name (SIGHUP, copytruncate): its
