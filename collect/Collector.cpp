@@ -98,8 +98,13 @@ std::string TCollector::MoveAside(TStand& stand, const std::string& path) {
         if (!std::filesystem::exists(aside) && !std::filesystem::exists(StartPath(aside)))
             break;
     }
-    std::filesystem::rename(path, aside);
-    std::filesystem::rename(StartPath(path), StartPath(aside));
+    std::error_code error;
+    std::filesystem::rename(path, aside, error);
+    if (error && std::filesystem::exists(path))
+        throw std::filesystem::filesystem_error("cannot move the collected log aside", path,
+                                                aside, error);
+    std::error_code gone; // a .start removed by hand: the new one replaces it anyway
+    std::filesystem::rename(StartPath(path), StartPath(aside), gone);
     files_.erase(path);
     return "a new log began as " + path + "; the earlier one is now " + aside;
 }
@@ -136,16 +141,18 @@ TCollector::TResult TCollector::Store(const std::string& standName, const std::s
     const std::string path = (std::filesystem::path(folder_) / standName / log).string();
     TStand& stand = stands_[standName];
     std::string moved;
-    if (!logStart.empty() && !Known(path).LogStart.empty() && Known(path).LogStart != logStart)
-        moved = MoveAside(stand, path);
-    TFile& known = Known(path);
-    if (!logStart.empty() && known.LogStart.empty()) {
+    if (!logStart.empty() && Known(path).LogStart != logStart) {
+        // A file of another log that holds records moves aside; one of before log starts, or
+        // one with none yet, takes this start.
+        if (!Known(path).LogStart.empty() && Known(path).LastSeq > 0)
+            moved = MoveAside(stand, path);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::string reason;
         if (!acquire::WriteFileAtomically(StartPath(path), logStart + "\n", reason))
             throw std::runtime_error("cannot write \"" + StartPath(path) + "\": " + reason);
-        known.LogStart = logStart;
+        Known(path).LogStart = logStart;
     }
+    TFile& known = Known(path);
     app::TDataLog& file = Open(stand, path);
     uint64_t& last = known.LastSeq;
     if (logName.empty() && seq == 1)

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -102,6 +103,8 @@ TEST(Collector, KeepsEachLogOfOneNameWholeInAFileOfItsOwn) {
     {
         std::ofstream old(dir.FilePath("s2/old.txt"), std::ios::binary);
         old << app::LogLine(Record(31)) << app::LogLine(Record(32));
+        std::filesystem::create_directories(dir.FilePath("s3"));
+        std::ofstream(dir.FilePath("s3/new.txt.start")) << "7000\n"; // killed before a line
     }
     auto collector = std::make_unique<TCollector>(dir.Path());
     struct TStep {
@@ -127,14 +130,16 @@ TEST(Collector, KeepsEachLogOfOneNameWholeInAFileOfItsOwn) {
         {"s2", "5000", 2, 32, TResult::Repeat}, // a file of before: by seq, then its start kept
         {"s2", "5000", 3, 33, TResult::Written},
         {"s2", "6000", 1, 41, TResult::Written, true},
+        {"s3", "8000", 1, 51, TResult::Written}, // nothing to move aside
     };
+    const std::map<std::string, std::string> logs = {
+        {"s1", "d.txt"}, {"s2", "old.txt"}, {"s3", "new.txt"}};
     std::string why;
     for (size_t i = 0; i < steps.size(); ++i) {
         const TStep& step = steps[i];
         if (step.RestartFirst)
             collector = std::make_unique<TCollector>(dir.Path());
-        const std::string log = step.Stand == std::string("s1") ? "d.txt" : "old.txt";
-        EXPECT_EQ(collector->Store(step.Stand, log, step.Start, Json(step.Seq, step.K), why),
+        EXPECT_EQ(collector->Store(step.Stand, logs.at(step.Stand), step.Start, Json(step.Seq, step.K), why),
                   step.Expected) << "step " << i << ": " << why;
     }
     const auto lines = [](std::vector<int> ks) {
@@ -148,6 +153,9 @@ TEST(Collector, KeepsEachLogOfOneNameWholeInAFileOfItsOwn) {
     EXPECT_EQ(FileBytes(dir.FilePath("s1/d.txt")), lines({21, 22}));
     EXPECT_EQ(FileBytes(dir.FilePath("s2/old.txt.1")), lines({31, 32, 33}));
     EXPECT_EQ(FileBytes(dir.FilePath("s2/old.txt")), lines({41}));
+    EXPECT_EQ(FileBytes(dir.FilePath("s3/new.txt")), lines({51}));
+    EXPECT_FALSE(std::filesystem::exists(dir.FilePath("s3/new.txt.1")));
+    EXPECT_EQ(FileBytes(dir.FilePath("s3/new.txt.start")), "8000\n");
 }
 
 } // namespace
