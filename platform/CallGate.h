@@ -66,10 +66,12 @@ public:
         std::unique_lock<std::mutex> lock(lock_);
         open_ = false;
         while (users_ > 0) {
+            // Woken before the limit is looked at: a limit already spent (by the waits of
+            // a close before this one) still tells the calls in progress to return.
+            wake();
             const auto now = std::chrono::steady_clock::now();
             if (now >= giveUp)
                 return false;
-            wake();
             idle_.wait_until(lock, std::min(now + repeat, giveUp));
         }
         return true;

@@ -15,8 +15,10 @@
 // dispatcher's device operations built on them (serial/dispatch/BaseDispatcher.h) follow
 // one result rule: 0 (or a count) on success, or a negative code of serial/ErrorCodes.h,
 // a system error being negated.
+#include "platform/CallGate.h"
 #include "platform/Event.h"
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -151,10 +153,11 @@ public:
     uint32_t Open(const std::string& name);
     bool IsOpen() const;
     // 0, or the system error of the close. TimedOut when a call in progress did not leave
-    // within CallGate::kShutLimit (a driver that never ends a cancelled request): the
-    // handles are then left open for that call, the device stays open (refusing new
-    // calls), and a later Close closes it once the call has left.
-    uint32_t Close();
+    // within `limit` (a driver that never ends a cancelled request): the handles are then
+    // left open for that call, the device stays open (refusing new calls), and a later
+    // Close closes it once the call has left. Calls in progress are woken at least once,
+    // also with a limit of 0.
+    uint32_t Close(std::chrono::milliseconds limit = CallGate::kShutLimit);
 
     // Reads at most `count` bytes that are already waiting; never waits for more.
     // Returns the number read, or -1 with LastError set.

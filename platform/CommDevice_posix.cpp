@@ -280,7 +280,7 @@ uint32_t CommDevice::Open(const std::string& name) {
     return syserr::Success;
 }
 
-uint32_t CommDevice::Close() {
+uint32_t CommDevice::Close(std::chrono::milliseconds limit) {
     Impl& d = *impl_;
     const int fd = d.Fd();
     if (fd < 0)
@@ -291,7 +291,7 @@ uint32_t CommDevice::Close() {
             d.writeAborted.Set();
             d.closing.Set();
         },
-        std::chrono::milliseconds(kCloseWakeRepeatMs));
+        std::chrono::milliseconds(kCloseWakeRepeatMs), limit);
     // A call still inside polls or reads this descriptor: closed now, it could be given to
     // another open under that call. It is left open on purpose (the port stays held) and
     // a later Close, the destructor's, closes it once the call has left.

@@ -4,8 +4,11 @@
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <windows.h>
 
 namespace orvi::platform {
@@ -38,6 +41,13 @@ private:
 
 // How long a read may stay pending before it is cancelled (reads never wait for data).
 constexpr DWORD kReadWaitMs = 20;
+// How long the end of a cancelled read is awaited. A driver that never completes the
+// cancel would otherwise hold the reading worker for good, and with it a purge of the
+// input (which waits for the read) and the close. A read still pending then is given up
+// on (see CommDevice::Read).
+constexpr DWORD kReadCancelLimitMs = 1000;
+// The most one read asks for: the size of the dispatcher's input ring.
+constexpr uint32_t kReadChunk = 8192;
 // How often Close cancels the I/O of calls that are still inside the device.
 constexpr int kCancelRepeatMs = 20;
 
@@ -131,6 +141,13 @@ DeviceState StateOfDcb(const DCB& d) {
 // device. Each overlapped operation has its own event, so Read, Write and WaitEvent
 // may run at the same time on three threads (one of each at a time).
 struct CommDevice::Impl {
+    // A read's overlapped record and buffer, which the driver writes to until the read
+    // has ended: a read given up on leaves them to the driver for good.
+    struct ReadRecord {
+        OVERLAPPED ov;
+        uint8_t data[kReadChunk];
+    };
+
     HANDLE device = nullptr;
     HANDLE readDone = nullptr;  // manual reset, Read's overlapped record
     HANDLE writeDone = nullptr; // manual reset, Write's overlapped record
@@ -142,6 +159,10 @@ struct CommDevice::Impl {
     // Counts the cancels this device makes itself (an output purge, a new event mask), so
     // that a call ended by one of them is not taken for a device that went away.
     std::atomic<uint64_t> cancels{0};
+    // Read's record (the reading thread only). Once a read was given up on, later reads
+    // fail at once with TimedOut: they would queue behind it in the driver.
+    std::unique_ptr<ReadRecord> read = std::make_unique<ReadRecord>();
+    std::atomic<bool> readGivenUp{false};
 
     // Every call that uses the handle passes through it; Close cancels the pending I/O and
     // lets the handles and events go only when all calls have left.
@@ -253,11 +274,12 @@ uint32_t CommDevice::Open(const std::string& name) {
     d.eventDone = eventDone.Release();
     d.device = device.Release();
     d.lost = false;
+    d.readGivenUp = false;
     d.gate.Open();
     return ERROR_SUCCESS;
 }
 
-uint32_t CommDevice::Close() {
+uint32_t CommDevice::Close(std::chrono::milliseconds limit) {
     Impl& d = *impl_;
     if (d.device == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -268,7 +290,7 @@ uint32_t CommDevice::Close() {
             SetCommMask(d.device, 0);
             CancelIoEx(d.device, nullptr);
         },
-        std::chrono::milliseconds(kCancelRepeatMs));
+        std::chrono::milliseconds(kCancelRepeatMs), limit);
     // A call whose cancel the driver never completed still waits on the device and its
     // event, and the driver may still write to its OVERLAPPED record: closed now, either
     // handle could be reused under it. Both are left open on purpose (the port stays
@@ -288,13 +310,25 @@ int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
     const CallGate::Call call(d.gate);
     if (!call.Entered() || !d.Present())
         return -1;
+    if (d.readGivenUp.load()) {
+        SetLastError(syserr::TimedOut);
+        return -1;
+    }
     const uint64_t cancels = d.cancels.load();
-    OVERLAPPED ov{};
-    ov.hEvent = d.readDone;
+    // The driver reads into the device's own record, not the caller's buffer, so that a
+    // read given up on below writes to nothing the caller still uses.
+    Impl::ReadRecord& r = *d.read;
+    r.ov = OVERLAPPED{};
+    r.ov.hEvent = d.readDone;
     ResetEvent(d.readDone);
-    DWORD got = 0;
-    if (ReadFile(d.device, buffer, count, &got, &ov))
+    count = std::min(count, kReadChunk);
+    const auto deliver = [&](DWORD got) {
+        std::memcpy(buffer, r.data, got);
         return int32_t(got);
+    };
+    DWORD got = 0;
+    if (ReadFile(d.device, r.data, count, &got, &r.ov))
+        return deliver(got);
     if (GetLastError() != ERROR_IO_PENDING) {
         d.Fail(GetLastError(), cancels);
         return -1;
@@ -302,15 +336,26 @@ int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
     // The read time-outs make the driver complete at once with what it holds, but a
     // driver that keeps an empty read pending until data arrives (wine's serial driver
     // does) would hold the caller here for good. The wait is bounded; a read still
-    // pending then is cancelled, and whatever it had transferred is returned.
+    // pending then is cancelled, and whatever it had transferred is returned. The
+    // cancel's end is awaited for a bounded time too: a read that has not ended then is
+    // left to the driver with its record (never freed, since the driver may still write
+    // to it), and this device reads no more.
     const bool cancelled = WaitForSingleObject(d.readDone, kReadWaitMs) != WAIT_OBJECT_0;
-    if (cancelled)
-        CancelIoEx(d.device, &ov);
-    if (GetOverlappedResult(d.device, &ov, &got, TRUE))
-        return int32_t(got);
+    if (cancelled) {
+        CancelIoEx(d.device, &r.ov);
+        if (WaitForSingleObject(d.readDone, kReadCancelLimitMs) != WAIT_OBJECT_0) {
+            static_cast<void>(d.read.release());
+            d.read = std::make_unique<Impl::ReadRecord>();
+            d.readGivenUp = true;
+            SetLastError(syserr::TimedOut);
+            return -1;
+        }
+    }
+    if (GetOverlappedResult(d.device, &r.ov, &got, FALSE))
+        return deliver(got);
     const DWORD error = GetLastError();
     if (error == ERROR_OPERATION_ABORTED && (cancelled || d.Cancelled(cancels)))
-        return int32_t(got);
+        return deliver(got);
     d.Fail(error, cancels);
     return -1;
 }

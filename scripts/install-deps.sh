@@ -11,7 +11,7 @@ set -euo pipefail
 
 run_packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev
+    qt6-base-dev qt6-svg-dev qt6-translations-l10n
     libmosquitto-dev libsystemd-dev nlohmann-json3-dev
     fonts-dejavu-core fonts-liberation
 )

@@ -26,7 +26,8 @@ mqtt_dropin=orvi-acquire-mqtt.conf
 
 # Builds the tree and installs it into $work/install/usr.
 install_tree() {
-    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVI_TESTS=OFF >/dev/null
+    # scripts/test.sh builds the tests in this tree too (ORVI_TESTS=ON); alone, they are left out.
+    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVI_TESTS="${ORVI_TESTS:-OFF}" >/dev/null
     cmake --build "$tree" -j "${JOBS:-$(nproc)}"
     rm -rf "$work"
     mkdir -p "$work"

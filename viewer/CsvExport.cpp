@@ -1,8 +1,14 @@
 #include "viewer/CsvExport.h"
 
+#include "viewer/IndexedLog.h"
+#include "viewer/OutputFile.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <limits>
+#include <sstream>
 
 namespace orvi::viewer {
 
@@ -34,20 +40,7 @@ int64_t Bound(double seconds, bool up) {
     return ms;
 }
 
-std::string SecondsText(int64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld.%03lld", (long long)(ms / 1000), (long long)(ms % 1000));
-    return text;
-}
-
-} // namespace
-
-TMsRange RangeOfSeconds(double fromS, double toS) {
-    return {Bound(fromS, true), Bound(toS, false)};
-}
-
-int64_t WriteCsv(const TLogIndex& index, const TByteReader& read, TMsRange range,
-                 const std::optional<TDateName>& date, std::ostream& out) {
+void WriteHeader(const std::optional<TDateName>& date, std::ostream& out) {
     out << "time (s)";
     if (date)
         out << ",local time";
@@ -57,20 +50,117 @@ int64_t WriteCsv(const TLogIndex& index, const TByteReader& read, TMsRange range
             out << " (" << field.Unit << ')';
     }
     out << "\r\n";
-    int64_t written = 0;
+}
+
+void AppendRow(const TSample& sample, const std::optional<TDateName>& date, std::string& out) {
     std::array<std::string_view, app::kRecordFieldCount> fields;
+    SplitFields(sample.Line, fields);
+    out += SecondsText(sample.Ms);
+    if (date) {
+        out += ',';
+        out += LocalTimeText(*date, sample.Ms);
+    }
+    for (const std::string_view field : fields) {
+        out += ',';
+        out += field;
+    }
+    out += "\r\n";
+}
+
+} // namespace
+
+std::string SecondsText(int64_t ms) {
+    char text[32];
+    const char* sign = ms < 0 ? "-" : "";
+    const uint64_t magnitude = ms < 0 ? uint64_t(0) - uint64_t(ms) : uint64_t(ms);
+    std::snprintf(text, sizeof text, "%s%llu.%03llu", sign, (unsigned long long)(magnitude / 1000),
+                  (unsigned long long)(magnitude % 1000));
+    return text;
+}
+
+TMsRange RangeOfSeconds(double fromS, double toS) {
+    return {Bound(fromS, true), Bound(toS, false)};
+}
+
+int64_t WriteCsv(const TLogIndex& index, const TByteReader& read, TMsRange range,
+                 const std::optional<TDateName>& date, std::ostream& out) {
+    WriteHeader(date, out);
+    int64_t written = 0;
+    std::string row;
     const bool readable = index.ForEach(read, range.From, range.To, [&](const TSample& sample) {
-        SplitFields(sample.Line, fields);
-        out << SecondsText(sample.Ms);
-        if (date)
-            out << ',' << LocalTimeText(*date, sample.Ms);
-        for (const std::string_view field : fields)
-            out << ',' << field;
-        out << "\r\n";
+        row.clear();
+        AppendRow(sample, date, row);
+        out << row;
         ++written;
         return bool(out);
     });
     return readable ? written : -1;
+}
+
+TExportResult ExportCsv(const TIndexedLog& log, TMsRange range,
+                        const std::optional<TDateName>& date, std::ostream& out,
+                        const TExportProgress& progress) {
+    TExportResult result;
+    size_t next = 0;
+    uint64_t total = 0;
+    log.Query([&](const TLogIndex& index, const TByteReader&) {
+        range.To = std::min(range.To, index.LastMs());
+        next = index.FirstBlockFor(double(range.From));
+        total = range.From <= range.To ? index.RecordsNear(range.From, range.To) : 0;
+        return true;
+    });
+    WriteHeader(date, out);
+    std::string piece;
+    for (bool more = range.From <= range.To; more;) {
+        piece.clear();
+        const bool readable = log.Query([&](const TLogIndex& index, const TByteReader& read) {
+            const size_t end = next + kExportBlocks;
+            more = end < index.BlockCount() && index.Block(end).FirstMs <= range.To;
+            return index.ForEachInBlocks(read, next, end, range, [&](const TSample& sample) {
+                AppendRow(sample, date, piece);
+                ++result.Records;
+                return true;
+            });
+        });
+        next += kExportBlocks;
+        if (!readable)
+            return {TExportStatus::Unreadable, result.Records, "the log changed while it was read"};
+        if (!out.write(piece.data(), std::streamsize(piece.size())))
+            return {TExportStatus::WriteFailed, result.Records, "cannot write"};
+        if (progress && !progress(result.Records, std::max(total, result.Records)))
+            return {TExportStatus::Cancelled, result.Records, {}};
+    }
+    if (!out.flush())
+        return {TExportStatus::WriteFailed, result.Records, "cannot write"};
+    return result;
+}
+
+TExportResult ExportCsvFile(const TIndexedLog& log, TMsRange range,
+                            const std::optional<TDateName>& date, const std::string& path,
+                            const TExportProgress& progress) {
+    if (SameFile(path, log.Path()))
+        return {TExportStatus::SameFile, 0, path + " is the log being read"};
+    TExportResult result;
+    std::string error;
+    const bool written = WriteReplacing(
+        path,
+        [&](const std::string& temporary, std::string& why) {
+            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+            if (!out) {
+                result = {TExportStatus::WriteFailed, 0, "cannot create it"};
+                return false;
+            }
+            result = ExportCsv(log, range, date, out, progress);
+            out.close();
+            if (result.Status == TExportStatus::Done && !out)
+                result = {TExportStatus::WriteFailed, result.Records, "cannot write"};
+            why = result.Error;
+            return result.Status == TExportStatus::Done;
+        },
+        error);
+    if (!written && result.Status == TExportStatus::Done)
+        result = {TExportStatus::WriteFailed, result.Records, error};
+    return result;
 }
 
 } // namespace orvi::viewer

@@ -42,6 +42,18 @@ bool Number(std::string_view& text, int low, int high, int& out, char then) {
     return true;
 }
 
+// The minute and what follows it: "." directly, or the acquirer's "_2", "_3", ... that
+// tells apart files made in the same minute.
+bool Minute(std::string_view& text, int& minute) {
+    std::string_view plain = text;
+    if (Number(plain, 0, 59, minute, '.')) {
+        text = plain;
+        return true;
+    }
+    int suffix = 0;
+    return Number(text, 0, 59, minute, '_') && Number(text, 2, 1 << 30, suffix, '.');
+}
+
 struct TStamp {
     int64_t Year;
     int Month, Day, Hour, Minute, Second, Ms;
@@ -77,7 +89,7 @@ std::optional<TDateName> ParseDateName(const std::string& path) {
     TDateName d;
     if (!Number(name, 1970, 9999, d.Year, '_') || !Number(name, 1, 12, d.Month, '_') ||
         !Number(name, 1, 31, d.Day, '_') || !Number(name, 0, 23, d.Hour, '_') ||
-        !Number(name, 0, 59, d.Minute, '.') || name != "txt")
+        !Minute(name, d.Minute) || name != "txt")
         return std::nullopt;
     int64_t y = 0;
     int m = 0, day = 0;

@@ -1,6 +1,7 @@
 #pragma once
 // The wall-clock time of a log whose file name is the console's date name
-// ("2024_3_7_9_5.txt": year, month, day, hour, minute, made when the operator asked for it).
+// ("2024_3_7_9_5.txt": year, month, day, hour, minute, made when the operator asked for it;
+// "2024_3_7_9_5_2.txt", the acquirer's second file of that minute, is one too).
 // Times are civil local times, counted on from that minute without time-zone rules.
 #include <cstdint>
 #include <optional>

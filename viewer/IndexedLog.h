@@ -4,7 +4,9 @@
 // program appends to it.
 //
 // Threads: one owner thread (the window's, or the command line's) calls every public
-// method; the indexing thread, started by Start, runs Run. mutex_ guards index_ and map_:
+// method; Query (and what is built on it: ExportCsv, ComputeRangeStats) may also be called
+// from a thread of the owner's making, such as an export's, while the owner keeps the log
+// alive; the indexing thread, started by Start, runs Run. mutex_ guards index_ and map_:
 // the indexing thread takes it only to publish (a chunk's blocks, or an unterminated last
 // line after settle_) and to fetch the newest file, and parses unlocked; the owner holds
 // it while it queries (Query). builder_ belongs to the indexing thread alone (to the owner

@@ -34,9 +34,12 @@ TLineKind ParseLogLine(std::string_view line, TLogRecord& out);
 
 // Seconds are counted from the first record by the difference of successive ticks, taken
 // in 32-bit wrap-around arithmetic, so a tick that passes 2^31 and turns negative goes on.
-// A tick that goes back starts a new segment, placed kSegmentGapMs after the last record so
-// that time stays ordered; the chart draws a gap there.
+// A tick that goes back, or forward by more than kMaxStepMs (a day: no run pauses that
+// long between two records, but a device that restarted after its tick went negative
+// seems to), starts a new segment, placed kSegmentGapMs after the last record so that
+// time stays ordered; the chart draws a gap there.
 inline constexpr int64_t kSegmentGapMs = 1000;
+inline constexpr int64_t kMaxStepMs = 24 * 3600 * 1000;
 
 struct TTimeline {
     bool Started = false;
@@ -49,7 +52,7 @@ struct TTimeline {
         int64_t ms = 0;
         if (Started) {
             const int32_t delta = int32_t(uint32_t(tick) - uint32_t(LastTick));
-            newSegment = delta < 0;
+            newSegment = delta < 0 || delta > kMaxStepMs;
             ms = LastMs + (newSegment ? kSegmentGapMs : delta);
         }
         Started = true;

@@ -1,7 +1,9 @@
 // orvi_viewer: the trend viewer of the console's data logs (see UsageText for the command
-// line). The CSV export runs without Qt; the picture needs Qt but no display.
+// line). The CSV export and the statistics run without Qt; the picture needs Qt but no
+// display.
 #include "viewer/CommandLine.h"
 #include "viewer/IndexedLog.h"
+#include "viewer/OutputFile.h"
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>
@@ -11,17 +13,28 @@
 namespace {
 
 int RunPng(const orvi::viewer::TCommandLine& line, int argc, char** argv) {
+    if (const int refused = orvi::viewer::CheckOutputIsNotLog(line, std::cerr))
+        return refused;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // no display needed for a picture
     QApplication app(argc, argv);
     const auto log = orvi::viewer::LoadForCommandLine(line.File, std::cerr);
     if (!log)
         return orvi::viewer::kExitUnreadable;
-    orvi::widgets::TTrendChart chart;
+    orvi::viewer::TTrendChart chart;
     chart.resize(line.Width, line.Height);
     chart.SetLog(log.get(), orvi::viewer::ParseDateName(line.File));
-    if (!chart.grab().save(QString::fromLocal8Bit(line.Output.c_str()), "PNG")) {
-        std::cerr << "orvi_viewer: cannot write " << line.Output << '\n';
+    const QPixmap picture = chart.grab();
+    std::string error;
+    const bool saved = orvi::viewer::WriteReplacing(
+        line.Output,
+        [&](const std::string& temporary, std::string& why) {
+            why = "the picture could not be saved";
+            return picture.save(QString::fromLocal8Bit(temporary.c_str()), "PNG");
+        },
+        error);
+    if (!saved) {
+        std::cerr << "orvi_viewer: cannot write " << line.Output << ": " << error << '\n';
         return orvi::viewer::kExitUnreadable;
     }
     return orvi::viewer::kExitOk;
@@ -45,12 +58,15 @@ int main(int argc, char** argv) {
         return orvi::viewer::kExitOk;
     case TCommandLine::TMode::Csv:
         return orvi::viewer::RunCsv(line, std::cerr);
+    case TCommandLine::TMode::Stats:
+        return orvi::viewer::RunStats(line, std::cout, std::cerr);
     case TCommandLine::TMode::Png:
         return RunPng(line, qtArgc, argv);
     case TCommandLine::TMode::Window:
         break;
     }
     QApplication app(qtArgc, argv);
+    orvi::viewer::TViewerWindow::LoadQtTranslations(); // Qt's dialogs speak Russian too
     orvi::viewer::TViewerWindow window;
     window.show();
     if (!line.File.empty())

@@ -23,6 +23,26 @@ constexpr uint32_t kModemEvents = platform::ev::Cts | platform::ev::Dsr | platfo
 // Events after which the line status is refreshed: break and line error.
 constexpr uint32_t kLineEvents = platform::ev::Break | platform::ev::Err;
 static_assert(kModemEvents == 0x2138 && kLineEvents == 0xC0);
+
+// How long a close lets calls inside the device leave once woken, whatever is left of its
+// limit (a healthy call leaves within a few ms).
+constexpr std::chrono::milliseconds kCallsLeaveMs{100};
+
+// What is left of a limit that started when this was made.
+class TLimit {
+public:
+    explicit TLimit(std::chrono::milliseconds limit)
+        : end_(std::chrono::steady_clock::now() + limit) {}
+    std::chrono::steady_clock::time_point End() const { return end_; }
+    std::chrono::milliseconds Left() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end_ - std::chrono::steady_clock::now());
+        return std::max(left, std::chrono::milliseconds(0));
+    }
+
+private:
+    std::chrono::steady_clock::time_point end_;
+};
 } // namespace
 
 TOrvBaseDispatcher::TOrvBaseDispatcher(TOrvDispatcherOwner* owner)
@@ -138,9 +158,22 @@ void TOrvBaseDispatcher::InitialiseLines(uint32_t options) {
 int32_t TOrvBaseDispatcher::ClosePort() {
     int32_t result = ecOK;
     if (deviceOpen_) {
-        PurgeOutput();
-        PurgeInputForClose();
-        result = DeviceClose();
+        // One limit for all the close waits on: the output worker leaving its write for the
+        // output purge, a fill's device read for the input purge, and every call still
+        // inside the device. A read that outlasts it is given up on like a device call
+        // that never leaves: its worker is let go of.
+        const TLimit limit(platform::CallGate::kShutLimit);
+        DevicePurge(pwOutput, limit.Left());
+        bool ordered = true;
+        PurgeInputWithin(limit.End(), ordered);
+        // The calls inside the device get a moment to leave once woken, even when the
+        // purge spent the limit.
+        result = DeviceClose(std::max(limit.Left(), kCallsLeaveMs));
+        if (!ordered) {
+            workersLetGo_ = true;
+            if (result == ecOK)
+                result = -int32_t(platform::syserr::TimedOut);
+        }
         deviceOpen_ = false;
     }
     // One step under MainLock, under which a dispatch also ends: either the dispatch
@@ -300,6 +333,8 @@ uint32_t TOrvBaseDispatcher::ReadIntoRing(uint8_t* at, uint32_t count) {
 }
 
 int32_t TOrvBaseDispatcher::PeekByte(uint32_t n, uint8_t& byte) {
+    if (inRing_.VisibleHint() < n)
+        return ecBufferIsEmpty;
     std::lock_guard lock(InLock);
     return inRing_.PeekAt(n, byte) ? ecOK : ecBufferIsEmpty;
 }
@@ -332,31 +367,24 @@ uint32_t TOrvBaseDispatcher::InputCount() {
 }
 
 int32_t TOrvBaseDispatcher::PurgeInput() {
-    std::lock_guard order(inRing_.FillOrder());
-    return PurgeInputInOrder();
+    bool ordered = true;
+    return PurgeInputWithin(TLimit(platform::CallGate::kShutLimit).End(), ordered);
 }
 
-void TOrvBaseDispatcher::PurgeInputForClose() {
-    // A fill holds the fill order across its device read: one the driver never ends would
-    // hold the close here for good. After the device close's own limit the purge is left
-    // out (the ring goes with the dispatcher) and the close goes on to give up on it.
-    // Tried at a slow pace rather than with a timed lock, which not every thread checker
-    // follows; a close is no hurry.
-    const auto giveUp = std::chrono::steady_clock::now() + platform::CallGate::kShutLimit;
-    std::unique_lock order(inRing_.FillOrder(), std::try_to_lock);
-    while (!order.owns_lock() && std::chrono::steady_clock::now() < giveUp) {
-        platform::SleepMs(1);
-        (void)order.try_lock();
-    }
-    if (order.owns_lock())
-        PurgeInputInOrder();
-}
-
-int32_t TOrvBaseDispatcher::PurgeInputInOrder() {
+int32_t TOrvBaseDispatcher::PurgeInputWithin(std::chrono::steady_clock::time_point until,
+                                             bool& ordered) {
+    // A fill holds the fill order across its device read: a read that the driver does not
+    // end would hold the purge for good. After the limit the purge goes on without the
+    // order: the bytes in the ring and in the driver go all the same, and only the read in
+    // progress is left out of it (its bytes, should it ever return, are kept).
+    std::unique_lock order(inRing_.FillOrder(), std::defer_lock);
+    ordered = order.try_lock_until(until);
     std::lock_guard lock(InLock);
-    const int32_t result = DevicePurge(pwInput);
+    const int32_t result = DevicePurge(pwInput, std::chrono::milliseconds(0));
     inRing_.Purge();
     triggers_.ResetDataMatches();
+    if (!ordered && result == ecOK)
+        return -int32_t(platform::syserr::TimedOut);
     return result;
 }
 
@@ -414,7 +442,7 @@ uint32_t TOrvBaseDispatcher::OutputFree() {
 }
 
 int32_t TOrvBaseDispatcher::PurgeOutput() {
-    return DevicePurge(pwOutput);
+    return DevicePurge(pwOutput, std::chrono::milliseconds::max());
 }
 
 // ---- worker bookkeeping ----
@@ -436,8 +464,13 @@ void TOrvBaseDispatcher::WorkerEnded(bool isDispatcherWorker) {
         if (inRing_.Allocated())
             inRing_.ScanAll();
     }
-    if (isDispatcherWorker && ReleaseOnExit.exchange(false))
-        ReleasePort();
+    if (isDispatcherWorker && ReleaseOnExit.exchange(false)) {
+        // Another thread releasing now (a destroy after the deferred close) stops the
+        // workers and waits for this one to end: it has nothing left to do here.
+        std::unique_lock release(releaseLock_, std::try_to_lock);
+        if (release.owns_lock())
+            ReleasePort();
+    }
     if (--workerCount_ == 0)
         workersActive_ = false;
 }
@@ -495,6 +528,10 @@ void TOrvBaseDispatcher::ProcessComEvent() {
         ClearStatusHits();
     }
     FillInputRing();
+    // A close may have come while the fill read the device (one that gave up on that
+    // read included): nothing is scanned or dispatched after it.
+    if (StopRequested)
+        return;
     if (!inDispatch_) {
         if (!RunStatusChecks() || !RunUntilQuiet([this] { return triggers_.CheckDataTriggers(); }))
             return;
@@ -522,7 +559,7 @@ void TOrvBaseDispatcher::ClearStatusHits() {
 }
 
 void TOrvBaseDispatcher::CheckStatusAndTimers() {
-    if (closePending_ || inDispatch_)
+    if (closePending_ || inDispatch_ || StopRequested)
         return;
     triggers_.ClearStatusHitFlag();
     const bool quiet = RunUntilQuiet([this] {

@@ -28,6 +28,15 @@
 //   nothing holds MainLock while it waits for a worker. A dispatch's end and ClosePort's
 //   "defer or release" both happen under MainLock, so a close is never deferred to a
 //   worker that has already decided not to release.
+//   The fill order is held by the dispatcher worker while it reads the device (a read
+//   never waits for data: on POSIX it returns at once; on Windows a read still pending
+//   after 20 ms is cancelled, its end awaited for at most 1 s, kReadCancelLimitMs in
+//   CommDevice_win32.cpp, and then given up on) and, when the dispatch log is on, while
+//   it waits for the trace-log lock, which another thread may hold while it writes the
+//   log file. So PurgeInput waits at most that long for the fill, and never more than
+//   platform::CallGate::kShutLimit (3 s): then it purges without the order (see
+//   PurgeInput). Besides, it takes InLock, which nobody holds across a device read or a
+//   wait for a worker.
 #include "platform/Clock.h"
 #include "platform/CommDevice.h"
 #include "platform/Event.h"
@@ -38,6 +47,7 @@
 #include "serial/dispatch/Triggers.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -93,11 +103,16 @@ public:
     // ---- life cycle and data path ----
     int32_t OpenPort(const std::string& name, int32_t baud, int32_t parity, int32_t dataBits,
                      int32_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t options);
-    // 0, or the negative code of the device's close (a negated system error). When a
-    // worker's device call did not leave within the close's limit (a driver that never
-    // ends a cancelled request) the close gives up on it: the result is the negated
+    // 0, or the negative code of the device's close (a negated system error). One limit,
+    // platform::CallGate::kShutLimit (3 s), bounds all the close waits for in the device:
+    // the output worker leaving its write, a fill's device read, the calls still inside
+    // the device. When one of them did not end within it (a driver that never ends a
+    // cancelled request) the close gives up on it: the result is the negated
     // platform::syserr::TimedOut, the device keeps its handles for that call, and the
-    // dispatcher lets go of its workers (WorkersLetGo) instead of waiting for them.
+    // dispatcher lets go of its workers (WorkersLetGo) instead of waiting for them; a
+    // let-go worker that comes back calls no handler. Otherwise a close that returned has
+    // ended its workers (WorkerCount 0, WorkersActive false), unless it was deferred to
+    // a handler that is running (ClosePending).
     int32_t ClosePort();
     // Adds the device's new line errors to LineErrors and returns the status.
     platform::CommStatus RefreshCommStatus();
@@ -107,6 +122,8 @@ public:
     // Holds only InLock, and no lock while the ring is empty; the dispatcher worker
     // alone reads the device.
     uint32_t InputCount();
+    // The n-th byte (1 = the next) that the calling thread's takes would give, left in
+    // the ring: exactly what a take would take (in a dispatch, only its handler sees any).
     int32_t PeekByte(uint32_t n, uint8_t& byte);
     int32_t TakeByte(uint8_t& byte);
     // Takes exactly `len` bytes, or none with -3005 when fewer are waiting.
@@ -117,8 +134,13 @@ public:
     // Discards the input received so far: the bytes in the input ring and in the driver.
     // It may drop any byte that arrived before it returned, and never drops one that
     // arrives after it returned: a fill's device read lies wholly before the purge (its
-    // bytes are dropped with the ring) or wholly after it (they are kept). A purge during
-    // a data dispatch drops the ring when the dispatch ends; its handlers get nothing more.
+    // bytes are dropped with the ring) or wholly after it (they are kept). A purge is
+    // final: it never returns a byte that was in the ring when it was called, also when
+    // it comes during a dispatch whose handler then raises or closes; the handlers of that
+    // dispatch get nothing more. It blocks while a fill reads the device (see the head
+    // comment), at most platform::CallGate::kShutLimit: a read that outlasts it is left
+    // out (its bytes, should it ever return, are kept), the rest is purged, and the result
+    // is the negated platform::syserr::TimedOut.
     int32_t PurgeInput();
     int32_t PurgeOutput();
     bool FillInputRing();
@@ -206,13 +228,15 @@ protected:
     // word that cannot be negative), or a negative code of serial/ErrorCodes.h (a
     // negated system error among them). A failure is never a positive value, and a
     // count is never negated.
-    //   DevicePurge    0 or the negated system error;
+    //   DevicePurge    0 or the negated system error; an output purge waits for the output
+    //                  worker to leave its write at most `waitLimit` (and its own limit);
     //   DeviceRead     the bytes read (0: none waiting), or a negative code;
     //   DeviceWrite    0 when all `count` bytes were queued, or a negative code (none was);
-    //   DeviceGetState, DeviceSetState, DeviceClose   0 or a negative code;
+    //   DeviceGetState, DeviceSetState, DeviceClose   0 or a negative code; DeviceClose
+    //                  waits at most `limit` for the calls still inside the device;
     //   DeviceStatus   the driver's line-error word (ce:: bits), never a code.
     virtual int32_t DeviceEscape(uint32_t func) = 0;
-    virtual int32_t DevicePurge(TPurgeWhich which) = 0;
+    virtual int32_t DevicePurge(TPurgeWhich which, std::chrono::milliseconds waitLimit) = 0;
     virtual uint32_t DeviceStatus(platform::CommStatus& status) = 0;
     virtual int32_t DeviceErrorHook(int32_t code) = 0;
     virtual int32_t DeviceGetState(platform::DeviceState& state) = 0;
@@ -227,7 +251,7 @@ protected:
     // Returns 0 on success, -8 when the device layer could not create its events,
     // or the negated system error of the open.
     virtual int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
-    virtual int32_t DeviceClose() = 0;
+    virtual int32_t DeviceClose(std::chrono::milliseconds limit) = 0;
     virtual int32_t DeviceYield() = 0;
     // The modem input lines (CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80); 0 where unknown.
     virtual uint32_t DeviceModemStatus() = 0;
@@ -244,10 +268,9 @@ protected:
     // them; the dispatcher worker only, without InLock (the free space is its own).
     uint32_t ReadIntoRing(uint8_t* at, uint32_t count);
     int32_t TakeBytes(uint8_t* data, uint32_t len, bool block);
-    // PurgeInput's work, the fill order held by the caller.
-    int32_t PurgeInputInOrder();
-    // ClosePort's input purge, left out when a fill's device read does not end.
-    void PurgeInputForClose();
+    // PurgeInput, waiting for the fill order until `until`; `ordered` false when it purged
+    // without it.
+    int32_t PurgeInputWithin(std::chrono::steady_clock::time_point until, bool& ordered);
     // Asks the dispatcher worker for a pass now: room was made for bytes that the
     // driver still holds.
     virtual void RequestInputFill() {}

@@ -56,8 +56,11 @@ void TOrvDispatcherThread::Run() {
     // ordinary stop is completed by the thread that asked.
     if (ReleasesPort())
         dispatcher_.ReleaseOnExit = dispatcher_.closePending_.load();
-    running_ = false;
+    // Counted out before it stops running: a stop that waited for it to stop running
+    // finds the worker count lowered, so that a close that returned has ended its
+    // workers and an open right after it starts new ones.
     dispatcher_.WorkerEnded(ReleasesPort());
+    running_ = false;
 }
 
 void TOrvDispatcherThread::Join() {
@@ -218,14 +221,14 @@ int32_t TOrvDeviceDispatcher::DeviceOpen(const std::string& name, uint32_t, uint
     return error ? -int32_t(error) : 0;
 }
 
-int32_t TOrvDeviceDispatcher::DeviceClose() {
+int32_t TOrvDeviceDispatcher::DeviceClose(std::chrono::milliseconds limit) {
     if (workersActive_) {
         StopRequested = true;
         device_.SetEventMask(0);
         ComEventDone.Set();
         WorkerAck.Reset();
     }
-    const uint32_t error = device_.Close();
+    const uint32_t error = device_.Close(limit);
     // A worker's call did not leave the device: that worker is not waited for again.
     if (error == syserr::TimedOut)
         workersLetGo_ = true;
@@ -238,7 +241,7 @@ int32_t TOrvDeviceDispatcher::DeviceEscape(uint32_t func) {
     return 0;
 }
 
-int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which) {
+int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which, std::chrono::milliseconds waitLimit) {
     bool ok;
     if (which == pwOutput) {
         // Only the output worker acknowledges: the purge goes on once it has left
@@ -246,7 +249,9 @@ int32_t TOrvDeviceDispatcher::DevicePurge(TPurgeWhich which) {
         if (outThread_ && outThread_->Running() && !outThread_->IsCurrentThread()) {
             OutFlushAck.Reset();
             OutFlush.Set();
-            OutFlushAck.Wait(kPurgeWaitMs);
+            const auto wait =
+                std::min<std::chrono::milliseconds::rep>(waitLimit.count(), kPurgeWaitMs);
+            OutFlushAck.Wait(uint32_t(wait));
         }
         {
             std::lock_guard lock(OutLock);

@@ -119,7 +119,7 @@ public:
 
 protected:
     int32_t DeviceEscape(uint32_t func) override;
-    int32_t DevicePurge(TPurgeWhich which) override;
+    int32_t DevicePurge(TPurgeWhich which, std::chrono::milliseconds waitLimit) override;
     uint32_t DeviceStatus(platform::CommStatus& status) override;
     int32_t DeviceErrorHook(int32_t code) override;
     int32_t DeviceGetState(platform::DeviceState& state) override;
@@ -130,7 +130,7 @@ protected:
     bool StartWorkers() override;
     void StopWorkers() override;
     int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) override;
-    int32_t DeviceClose() override;
+    int32_t DeviceClose(std::chrono::milliseconds limit) override;
     int32_t DeviceYield() override;
     uint32_t DeviceModemStatus() override;
     bool OtherWorkersRunning() const override;

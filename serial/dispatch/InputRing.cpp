@@ -104,26 +104,26 @@ uint32_t TInputRing::Count() const {
 }
 
 bool TInputRing::PeekAt(uint32_t n, uint8_t& byte) const {
-    if (!data_ || n == 0 || Visible() < n)
+    uint32_t skip = 0, avail = 0;
+    if (n == 0 || !Window(skip, avail) || avail < skip || avail - skip < n)
         return false;
-    byte = data_[(taken_ + n - 1) % kInRingSize];
+    byte = data_[(taken_ + skip + n - 1) % kInRingSize];
     return true;
 }
 
 void TInputRing::Purge() {
     ++purges_;
+    // Dropped now, in a dispatch too: the dispatch's end (an abort or a handler's
+    // exception included) cannot hand them out again. Its handlers get nothing more, as
+    // its window ends where the ring's bytes end, and it consumes nothing when it ends,
+    // since what its handlers peeked went with the purge.
+    Consume(Waiting());
     if (peekMode_) {
-        // The running dispatch consumes everything when it ends, and its handlers get
-        // nothing more: no purged byte is handed out after the purge.
-        maxPeekCount_ = Waiting();
+        dispatchPurged_ = true;
         peekEnd_ = std::min(peekEnd_, taken_);
-    } else {
-        Consume(Waiting());
-        peekCount_ = 0;
     }
-    // Purged bytes are never scanned: the scan goes on behind them.
-    scanned_ = filled_;
-    Publish();
+    peekCount_ = 0;
+    // Purged bytes are never scanned: the scan goes on behind them (Consume moved it).
 }
 
 void TInputRing::BeginDispatch(bool peek, uint64_t peekEnd) {
@@ -131,6 +131,7 @@ void TInputRing::BeginDispatch(bool peek, uint64_t peekEnd) {
     peekCount_ = 0;
     peekMode_ = peek;
     peekEnd_ = peekEnd;
+    dispatchPurged_ = false;
     peekThread_ = std::this_thread::get_id();
     peekWindow_ = 0;
 }
@@ -142,7 +143,7 @@ void TInputRing::SetPeeker(platform::WindowHandle window) {
 
 uint32_t TInputRing::EndDispatch(bool completed) {
     const uint32_t most = maxPeekCount_;
-    if (completed && peekMode_)
+    if (completed && peekMode_ && !dispatchPurged_)
         Consume(std::min(most, Waiting()));
     peekMode_ = false;
     peekWindow_ = 0;

@@ -14,11 +14,16 @@
 // `peekEnd`; every handler starts from the same byte; EndDispatch consumes the most that
 // any handler took. A hold keeps every taker off between the dispatches of one match.
 //
-// Purge: Purge drops every byte in the ring at that moment and never one that a fill
+// Purge: Purge drops every byte in the ring at that moment, at once and for good (in a
+// dispatch too: no handler gets a purged byte afterwards, and a dispatch that then ends
+// by an abort or an exception does not bring them back), and never one that a fill
 // commits after it. A fill takes its free space, reads the device without the
 // dispatcher's InLock and commits the read; it holds FillOrder from taking the space to
 // the commit, and a purge holds it around the device's flush and the drop, so that a
 // read lies wholly before a purge (its bytes go with it) or wholly after it (they stay).
+// While it holds FillOrder the fill waits for the device read and, when the dispatch
+// log is on, for the trace-log lock while another thread writes the log; a purge that
+// cannot get FillOrder within its limit purges without it (see PurgeInput).
 //
 // Threads: every operation needs the dispatcher's InLock held by the caller, except
 // VisibleHint (a published count, readable without a lock) and FillOrder (taken before
@@ -28,6 +33,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +44,45 @@
 namespace orvi {
 
 constexpr uint32_t kInRingSize = 0x2000;
+
+// The fill's order: a plain lock that a waiter may give up on after a time. Made of a
+// mutex and a condition variable, which every thread checker follows (not every one
+// follows a timed lock). Lockable, so std::lock_guard and std::unique_lock take it.
+class TOrderLock {
+public:
+    void lock() {
+        std::unique_lock l(lock_);
+        free_.wait(l, [this] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock() {
+        std::lock_guard l(lock_);
+        if (held_)
+            return false;
+        held_ = true;
+        return true;
+    }
+    template <class Clock, class Duration>
+    bool try_lock_until(const std::chrono::time_point<Clock, Duration>& until) {
+        std::unique_lock l(lock_);
+        if (!free_.wait_until(l, until, [this] { return !held_; }))
+            return false;
+        held_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard l(lock_);
+            held_ = false;
+        }
+        free_.notify_one();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable free_;
+    bool held_ = false; // lock_
+};
 
 class TInputRing {
 public:
@@ -49,7 +95,7 @@ public:
     bool Allocated() const { return data_ != nullptr; }
 
     // ---- the fill (dispatcher worker) ----
-    std::mutex& FillOrder() { return fillOrder_; }
+    TOrderLock& FillOrder() { return fillOrder_; }
     // Free room from the head on: `first` bytes at `at`, then `second` from index 0.
     struct Space {
         uint8_t* at = nullptr;
@@ -77,12 +123,13 @@ public:
     bool Take(uint8_t* data, uint32_t len);
     // Bytes the calling thread may take now.
     uint32_t Count() const;
-    // The n-th (1 = oldest) scanned byte, not consumed.
+    // The n-th byte (1 = the next) that takes by the calling thread would give, not
+    // consumed: a peek sees exactly what a take would take, in a dispatch and after a
+    // purge too.
     bool PeekAt(uint32_t n, uint8_t& byte) const;
 
     // ---- purge ----
-    // See the head comment. In a data dispatch the bytes go when the dispatch ends, and
-    // its handlers get nothing more. Resets no trigger state (the caller's).
+    // See the head comment. Resets no trigger state (the caller's).
     void Purge();
     uint64_t Purges() const { return purges_; }
 
@@ -117,7 +164,7 @@ private:
     bool Window(uint32_t& skip, uint32_t& avail) const;
 
     std::function<void()> roomForBacklog_;
-    std::mutex fillOrder_;
+    TOrderLock fillOrder_;
     std::unique_ptr<uint8_t[]> data_;
     uint64_t filled_ = 0, scanned_ = 0, taken_ = 0;
     std::atomic<uint32_t> visibleHint_{0};
@@ -127,6 +174,7 @@ private:
     bool peekMode_ = false;
     uint32_t peekCount_ = 0, maxPeekCount_ = 0;
     uint64_t peekEnd_ = 0;
+    bool dispatchPurged_ = false; // a purge came during the dispatch: it consumes nothing more
     bool hold_ = false;
     std::thread::id peekThread_;
     platform::WindowHandle peekWindow_ = 0;

@@ -350,6 +350,8 @@ bool TOrvTriggers::CheckDataTriggers() {
             lastAvailScan_ = ring.Scanned();
             if (!handlersActive_)
                 return true;
+            if (d.StopRequested)
+                return false; // closed: no handler runs any more
             // Counted and entered at once: no other taker can make the count stale.
             BeginDispatchLocked(MsgTriggerAvail, ring.Scanned());
         } else {
@@ -578,6 +580,11 @@ bool TOrvTriggers::Dispatch(uint32_t msg, uint32_t trigger, uint32_t value, uint
         // The matched bytes were purged: they fire nothing.
         if (purges != kAnyPurges && purges != dispatcher_.inRing_.Purges())
             return true;
+        // The port was closed (by a close that may have given up on this worker's device
+        // call and returned long ago): no handler of it runs any more. Looked at under
+        // MainLock, under which the close decides whether a dispatch runs.
+        if (dispatcher_.StopRequested)
+            return false;
         BeginDispatchLocked(msg, peekEnd);
     }
     return RunDispatch(msg, trigger, value);

@@ -156,7 +156,7 @@ TEST(AcquireMqtt, EveryLoggedRecordArrivesOnceInOrder) {
     for (size_t i = 0; i < logged.size(); ++i) {
         std::string fields;
         for (const app::TRecordField& field : app::RecordFields())
-            fields += (fields.empty() ? "" : " ") + Member(received[i], field.Key);
+            (fields += fields.empty() ? "" : " ") += Member(received[i], field.Key);
         EXPECT_EQ(fields, logged[i]) << "message " << i;
     }
 }

@@ -125,7 +125,7 @@ inline std::vector<std::string> LogLines(const std::string& bytes, bool& whole) 
 inline // The value of "key": in a JSON line of numbers, as written.
     std::string
     Member(const std::string& json, std::string_view key) {
-    const std::string name = "\"" + std::string(key) + "\":";
+    const std::string name = std::string("\"").append(key).append("\":");
     const size_t at = json.find(name);
     if (at == std::string::npos)
         return "(missing)";

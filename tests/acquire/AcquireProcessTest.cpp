@@ -352,7 +352,7 @@ TEST_F(AcquireProcess, TheJsonStreamCarriesTheLoggedRecords) {
         SCOPED_TRACE(i);
         std::string fromJson;
         for (const app::TRecordField& field : app::RecordFields())
-            fromJson += (fromJson.empty() ? "" : " ") + Member(objects[i], field.Key);
+            (fromJson += fromJson.empty() ? "" : " ") += Member(objects[i], field.Key);
         EXPECT_EQ(fromJson, lines[i]);
         EXPECT_EQ(Member(objects[i], "seq"), std::to_string(i + 1)) << "the line's number";
         EXPECT_TRUE(Fits(Member(objects[i], "time"), "\"DDDD-DD-DDTDD:DD:DD.DDDZ\"")) << objects[i];

@@ -1,9 +1,11 @@
 // Indexes arbitrary bytes as a data log twice, in one piece and in chunks whose sizes come
 // from the input (so lines tear at every place), and checks that both indexes agree, that
-// reading the records back finds each one with its time in order, and that each value read
-// equals the C++ library's reading of the field's text.
+// reading the records back finds each one with its time in order, that each value read
+// equals the C++ library's reading of the field's text, that no read passes a block's
+// bound and that the statistics count every record.
 #include "viewer/LogIndex.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -59,10 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(whole.BlockCount() == chunked.BlockCount() && whole.LastMs() == chunked.LastMs());
     for (size_t i = 0; i < whole.BlockCount(); ++i) {
         const TBlock &a = whole.Block(i), &b = chunked.Block(i);
-        Check(a.Offset == b.Offset && a.End == b.End && a.Count == b.Count);
+        Check(a.Offset == b.Offset && a.End() == b.End() && a.Count == b.Count);
         Check(std::memcmp(a.Min.data(), b.Min.data(), sizeof a.Min) == 0);
     }
+    size_t longest = 0;
     const TByteReader read = [&](uint64_t offset, size_t length, char* out) {
+        longest = std::max(longest, length);
         if (offset > bytes.size() || length > bytes.size() - offset)
             return false;
         std::memcpy(out, bytes.data() + offset, length);
@@ -78,10 +82,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }));
     Check(seen == whole.Records());
+    // No read of a block passes its bound, and the statistics count every record once.
+    Check(longest <= kMaxBlockBytes + kMaxLineBytes);
+    TStatsChunk stats;
+    Check(whole.Summarize(read, {0, INT64_MAX}, stats));
+    for (const TChannelSummary& channel : stats)
+        Check(channel.Count + channel.NotFinite == whole.Records());
     const std::vector<TColumn> a = whole.Columns(read, 0, double(whole.LastMs() + 1) / 37, 37);
     const std::vector<TColumn> b = chunked.Columns(read, 0, double(whole.LastMs() + 1) / 37, 37);
     for (size_t c = 0; c < a.size(); ++c)
-        Check(a[c].HasData == b[c].HasData &&
+        Check(a[c].HasData == b[c].HasData && a[c].GapBefore == b[c].GapBefore &&
               std::memcmp(&a[c].Min, &b[c].Min, sizeof a[c].Min) == 0);
     return 0;
 }

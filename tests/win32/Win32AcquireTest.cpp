@@ -78,7 +78,9 @@ TEST(Win32Acquire, RunsAgainstTheSimulator) {
     EXPECT_EQ(RunAcquire("--polls 3 --json --log \"" + log + "\"", out), 0) << "found by search";
     EXPECT_EQ(Count(FileBytes(log), "\r\n"), 3u);
     const std::string json = FileBytes(out);
-    EXPECT_EQ(Count(json, "{\"tick\":"), 3u) << json;
+    EXPECT_EQ(Count(json, "{\"seq\":"), 3u) << json;
+    EXPECT_EQ(json.rfind("{\"seq\":1,\"tick\":", 0), 0u) << "seq is the line in the log: " << json;
+    EXPECT_NE(json.find("\n{\"seq\":3,\"tick\":"), std::string::npos) << json;
     EXPECT_EQ(Count(json, "\"zero_count\":"), 3u) << json;
     EXPECT_EQ(Count(json, "\n"), 3u) << json;
     EXPECT_EQ(Count(json, "\r"), 0u) << "a JSON line ends in LF alone, as on Linux";

@@ -2,14 +2,18 @@
 // folder): the --png run against Kst's rendering of the same log, alternating run by run,
 // time and peak private memory (RssAnon, sampled every 10 ms) with their ratios; then, with
 // the real chart offscreen, the first picture after opening, a repaint at 1600 px at several
-// zooms (also while indexing), and the follow lag of the real window.
+// zooms (also while indexing), the cursor's record lookup and the statistics of the whole
+// log (each against the way without the index's help, alternating), `orvi_viewer --stats`
+// from its start, and the follow lag of the real window.
 //
-//   viewer_bench [--lines 1000000,10000000] [--runs 3]
+//   viewer_bench [--lines 1000000,10000000] [--runs 3] [--previous PATH]
+// --previous names an orvi_viewer of an earlier version to alternate with for --png.
 // Kst (kst2) is skipped with a message when it is not installed.
 #include "app/DataLog.h"
 #include "viewer/IndexedLog.h"
+#include "viewer/RangeStats.h"
+#include "viewer/TrendChart.h"
 #include "viewer/ViewerWindow.h"
-#include "widgets/TrendChart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -90,6 +94,7 @@ TRun Measure(std::vector<std::string> args, const std::string& home) {
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::fflush(stdout); // or the child's stdout takes a copy of what is not yet written
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -115,6 +120,33 @@ TRun Measure(std::vector<std::string> args, const std::string& home) {
 
 bool HaveKst() {
     return std::system("command -v kst2 >/dev/null 2>&1") == 0;
+}
+
+std::string previous; // --previous: an earlier orvi_viewer, alternating with this one
+
+void ComparePrevious(const std::string& log, const std::string& dir, int runs) {
+    if (previous.empty())
+        return;
+    std::vector<double> nt, nm, pt, pm;
+    for (int i = 0; i < runs; ++i) {
+        const TRun n = Measure({ORVI_VIEWER, "--png", dir + "/v.png", log}, dir);
+        const TRun p = Measure({previous, "--png", dir + "/p.png", log}, dir);
+        nt.push_back(n.Seconds), nm.push_back(n.RssAnonMb);
+        pt.push_back(p.Seconds), pm.push_back(p.RssAnonMb);
+    }
+    std::printf("  --png, this version %.2f s %.0f MB; previous %.2f s %.0f MB (time ratio %.2f)\n",
+                Median(nt), Median(nm), Median(pt), Median(pm), Median(nt) / Median(pt));
+}
+
+// `orvi_viewer --stats` of the whole log from the program's start (indexing included).
+void StatsCommand(const std::string& log, const std::string& dir, int runs) {
+    std::vector<double> t, m;
+    for (int i = 0; i < runs; ++i) {
+        const TRun run = Measure({ORVI_VIEWER, "--stats", log}, dir);
+        t.push_back(run.Seconds), m.push_back(run.RssAnonMb);
+    }
+    std::printf("  orvi_viewer --stats (whole log, from start): %.2f s, RssAnon %.0f MB\n",
+                Median(t), Median(m));
 }
 
 void CompareWithKst(const std::string& log, const std::string& dir, int runs, double fileMb) {
@@ -148,7 +180,78 @@ void CompareWithKst(const std::string& log, const std::string& dir, int runs, do
                     Median(km) / Median(vm));
 }
 
-double RenderMs(orvi::widgets::TTrendChart& chart, QImage& image, bool rebuild) {
+// The cursor's records: the index's search to the block (Nearest) against the earlier
+// window's way, a visit of the records within 1/50 of the view around the cursor, over the
+// whole log, alternating at seven places.
+void CursorLookup(const orvi::viewer::TIndexedLog& log) {
+    using namespace orvi::viewer;
+    const double span = double(
+        log.Query([](const TLogIndex& index, const TByteReader&) { return index.LastMs(); }));
+    std::vector<double> search, visit;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 1; i <= 7; ++i) {
+            const double ms = span * i / 8 + 3.3;
+            auto begin = Clock::now();
+            const auto found = log.Query([&](const TLogIndex& index, const TByteReader& read) {
+                return index.Nearest(read, ms);
+            });
+            search.push_back(Ms(Clock::now() - begin));
+            begin = Clock::now();
+            const double reach = span / 50;
+            std::optional<int64_t> best;
+            log.Query([&](const TLogIndex& index, const TByteReader& read) {
+                return index.ForEach(
+                    read, int64_t(ms - reach), int64_t(ms + reach), [&](const TSample& s) {
+                        if (!best || std::abs(double(s.Ms) - ms) < std::abs(double(*best) - ms))
+                            best = s.Ms;
+                        return double(s.Ms) <= ms;
+                    });
+            });
+            visit.push_back(Ms(Clock::now() - begin));
+            if (!found || !best || found->Ms != *best)
+                std::printf("  cursor: the two ways disagree at %.0f ms\n", ms);
+        }
+    }
+    std::printf("  cursor lookup, whole view: search to the block %.3f ms (max %.3f), visit "
+                "of the view's 1/50 (the previous way) %.2f ms: %.0fx\n",
+                Median(search), *std::max_element(search.begin(), search.end()), Median(visit),
+                Median(visit) / Median(search));
+}
+
+// The statistics of the whole log and of a tenth of it from the index (Summarize) against
+// a visit of every record in the range, alternating.
+void RangeStatistics(const orvi::viewer::TIndexedLog& log, int runs) {
+    using namespace orvi::viewer;
+    const int64_t end =
+        log.Query([](const TLogIndex& index, const TByteReader&) { return index.LastMs(); });
+    for (const TMsRange range : {TMsRange{0, end}, TMsRange{end / 3 + 7, end / 3 + end / 10}}) {
+        std::vector<double> indexed, visited;
+        for (int i = 0; i < std::max(runs, 3); ++i) {
+            auto begin = Clock::now();
+            const auto stats = ComputeRangeStats(log, range);
+            indexed.push_back(Ms(Clock::now() - begin));
+            begin = Clock::now();
+            TStatsChunk sums;
+            log.Query([&](const TLogIndex& index, const TByteReader& read) {
+                return index.ForEach(read, range.From, range.To, [&](const TSample& s) {
+                    for (size_t c = 0; c < kChannelCount; ++c)
+                        sums[c].Add(s.Record.Values[c], s.Ms);
+                    return true;
+                });
+            });
+            visited.push_back(Ms(Clock::now() - begin));
+            if (!stats || stats->Channels[3].Count != sums[3].Count ||
+                stats->Channels[3].Min != sums[3].Min)
+                std::printf("  statistics: the two ways disagree\n");
+        }
+        std::printf("  statistics of %s: from the index %.2f ms, visiting every record %.0f ms: "
+                    "%.0fx\n",
+                    range.From == 0 ? "the whole log" : "a tenth", Median(indexed), Median(visited),
+                    Median(visited) / Median(indexed));
+    }
+}
+
+double RenderMs(orvi::viewer::TTrendChart& chart, QImage& image, bool rebuild) {
     if (rebuild)
         chart.SetView(chart.FromMs(), chart.ToMs()); // drops the cached plot
     const auto start = Clock::now();
@@ -163,7 +266,7 @@ void InWindow(const std::string& log) {
     indexed->Start();
     while (indexed->Generation() == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    orvi::widgets::TTrendChart chart;
+    orvi::viewer::TTrendChart chart;
     chart.resize(1600, 900);
     QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
     chart.SetLog(indexed.get(), std::nullopt);
@@ -179,6 +282,8 @@ void InWindow(const std::string& log) {
                 Ms(Clock::now() - start) / 1000, Median(during),
                 during.empty() ? 0 : *std::max_element(during.begin(), during.end()),
                 during.size());
+    CursorLookup(*indexed);
+    RangeStatistics(*indexed, 3);
     chart.ShowAll();
     const double span = chart.ToMs();
     // 1/20 and 1/200 hold about one index block per column at 1 M and 10 M lines: the most
@@ -239,10 +344,14 @@ int main(int argc, char** argv) {
     int runs = 3;
     for (int i = 1; i < argc; i += 2) {
         const std::string option = argv[i];
-        if (i + 1 == argc || (option != "--runs" && option != "--lines")) {
-            std::fprintf(stderr, "usage: viewer_bench [--lines N,N...] [--runs R]\n");
+        if (i + 1 == argc ||
+            (option != "--runs" && option != "--lines" && option != "--previous")) {
+            std::fprintf(stderr,
+                         "usage: viewer_bench [--lines N,N...] [--runs R] [--previous PATH]\n");
             return 2;
         }
+        if (option == "--previous")
+            previous = argv[i + 1];
         if (std::string(argv[i]) == "--runs")
             runs = std::max(1, std::atoi(argv[i + 1]));
         if (std::string(argv[i]) == "--lines") {
@@ -263,6 +372,8 @@ int main(int argc, char** argv) {
         std::printf("%ld lines (%.0f MB), %d runs alternating:\n", lines, mb, runs);
         std::fflush(stdout);
         CompareWithKst(log, dir, runs, mb);
+        ComparePrevious(log, dir, runs);
+        StatsCommand(log, dir, runs);
         InWindow(log);
         std::fflush(stdout);
         fs::remove(log);

@@ -1,6 +1,7 @@
 // The dispatcher over a real pseudo-terminal: bytes both ways through the rings and
 // the worker threads, the input ring's wrap and full stop, purge, close while data
 // flows, unplug, open failures and repeated open/close cycles.
+#include "platform/CallGate.h"
 #include "platform/PortNames.h"
 #include "platform/SystemError.h"
 #include "serial/ErrorCodes.h"
@@ -361,6 +362,113 @@ TEST(DispatcherCyclesTest, RepeatedOpenCloseWithTrafficLeavesNothingBehind) {
         ASSERT_TRUE(WaitFor([&] { return dispatcher.WorkerCount() == 0; }));
         pty.ReadAvailable(0);
     }
+}
+
+// A close that returned has ended its workers, so an open of the same dispatcher right
+// after it starts new ones. Cycled with a peer writing all the time and a second thread
+// peeking, which move the workers' ends against the close.
+TEST(DispatcherCyclesTest, ACloseThatReturnedHasEndedItsWorkers) {
+    PtyPort pty{5};
+    TOrvPosixDispatcher d{nullptr};
+    const int flags = fcntl(pty.MasterFd(), F_GETFL);
+    fcntl(pty.MasterFd(), F_SETFL, flags | O_NONBLOCK);
+    std::atomic<bool> stop{false};
+    std::thread peer([&] {
+        const auto noise = Pattern(64);
+        std::vector<uint8_t> sink(4096);
+        while (!stop) {
+            (void)!::write(pty.MasterFd(), noise.data(), noise.size());
+            (void)!::read(pty.MasterFd(), sink.data(), sink.size());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::thread peeker([&] {
+        uint8_t b;
+        while (!stop)
+            (void)(d.PeekByte(1, b) + int32_t(d.InputCount()));
+    });
+    int refused = 0, left = 0;
+    for (int cycle = 0; cycle < 500; ++cycle) {
+        int32_t opened = ecOK;
+        try {
+            opened = Open(d, pty);
+        } catch (const std::exception&) { // "Dispatcher already started"
+            ++refused;
+            WaitFor([&] { return d.WorkerCount() == 0; });
+        }
+        if (opened != ecOK) {
+            ADD_FAILURE() << "open failed with " << opened << " in cycle " << cycle;
+            break;
+        }
+        d.ClosePort();
+        if (d.WorkerCount() != 0 || d.WorkersActive())
+            ++left;
+    }
+    stop = true;
+    peer.join();
+    peeker.join();
+    fcntl(pty.MasterFd(), F_SETFL, flags);
+    EXPECT_EQ(left, 0) << "closes that returned with workers still counted";
+    EXPECT_EQ(refused, 0) << "opens refused right after a close";
+}
+
+// A fill's device read that the driver ends only much later. An input purge gives up
+// waiting for it after the close's limit, purges what it can and says so; a close behind
+// it has one limit for all its waits (not the purge's, then the device's, then the
+// workers'), gives up on the read and lets the worker go.
+TEST(HeldReadTest, APurgeAndACloseBehindAReadThatDoesNotEndAreBounded) {
+    PtyPort pty{5};
+    DispatcherProbe d;
+    ASSERT_EQ(Open(d, pty), ecOK);
+    pty.Write("ab", 2);
+    ASSERT_TRUE(WaitFor([&] { return d.InputCount() == 2; }));
+    d.Reads.Arm(true);
+    pty.Write("c", 1);
+    ASSERT_TRUE(d.Reads.WaitHeld());
+    const auto limit = platform::CallGate::kShutLimit;
+    auto purge = std::async(std::launch::async, [&] { return d.PurgeInput(); });
+    if (purge.wait_for(3 * limit) != std::future_status::ready) {
+        d.Reads.Release();
+        FAIL() << "the purge waits for the read without a limit";
+    }
+    EXPECT_EQ(purge.get(), -int32_t(platform::syserr::TimedOut));
+    EXPECT_EQ(d.InputCount(), 0u) << "the purge left the ring's bytes";
+
+    const auto start = std::chrono::steady_clock::now();
+    auto close = std::async(std::launch::async, [&] { return d.ClosePort(); });
+    const bool closed = close.wait_for(3 * limit) == std::future_status::ready;
+    const auto took = std::chrono::steady_clock::now() - start;
+    d.Reads.Release();
+    ASSERT_TRUE(closed) << "the close waits for the read without a limit";
+    EXPECT_EQ(close.get(), -int32_t(platform::syserr::TimedOut));
+    EXPECT_TRUE(d.WorkersLetGo());
+    EXPECT_LT(took, 2 * limit) << "the close's waits add up beyond its limit";
+    EXPECT_TRUE(WaitFor([&] { return d.WorkerCount() == 0; }));
+}
+
+// A close gave up on a fill's read that returns, with a byte, after the close returned:
+// the worker it let go of neither scans nor calls a handler any more.
+TEST(HeldReadTest, NoHandlerRunsAfterACloseThatGaveUpOnARead) {
+    PtyPort pty{5};
+    DispatcherProbe d;
+    ASSERT_EQ(Open(d, pty), ecOK);
+    std::atomic<int> calls{0};
+    d.Triggers().AddEventHandler([&](uint32_t, uint32_t, uint32_t) { ++calls; }, false);
+    d.Triggers().AddDataTrigger("c", false);
+    d.Triggers().SetAvailThreshold(1);
+    d.Reads.Arm(true);
+    pty.Write("c", 1);
+    ASSERT_TRUE(d.Reads.WaitHeld());
+    auto close = std::async(std::launch::async, [&] { return d.ClosePort(); });
+    const bool closed =
+        close.wait_for(3 * platform::CallGate::kShutLimit) == std::future_status::ready;
+    const int before = calls;
+    d.Reads.Release();
+    ASSERT_TRUE(closed);
+    close.get();
+    ASSERT_TRUE(WaitFor([&] { return d.WorkerCount() == 0; }));
+    EXPECT_EQ(before, 0);
+    EXPECT_EQ(calls, before) << "a handler ran after the close returned";
 }
 
 } // namespace

@@ -2,18 +2,29 @@
 // oracle. A peer writes a known stream with embedded trigger sequences; the main thread
 // (the GUI thread here) and the handlers (one on the dispatcher worker, one window
 // handler on the main thread) take bytes, purge, queue output, close the port from
-// handlers and from the main thread and reopen it, all at random. Checked:
+// handlers and from the main thread and reopen it, all at random; now and then the
+// worker's handler purges and then raises, which ends the dispatcher worker, and the
+// port is reopened. A second thread peeks meanwhile. Checked:
 //   - every byte is delivered exactly once and in order, except bytes written before a
 //     purge returned: those may be lost; a byte written after it must arrive (unless a
 //     later purge drops it);
+//   - a purge is final: a handler gets nothing after its purge, and after a purge in a
+//     handler that then raised nothing is left to take (the worker, the only filler,
+//     ended with it);
+//   - a peek sees exactly what a take would take: as many bytes as the count says, and
+//     the bytes delivered next, up to the next purge, are the ones peeked; during a
+//     dispatch another thread sees none;
 //   - each data trigger fires exactly at each occurrence of its sequence;
 //   - handlers of one dispatch see the same bytes;
 //   - no handler runs after a handler asked for the close in its pass;
-//   - after each close no worker is left.
+//   - a close from the main thread that returned (not deferred to a running handler) has
+//     ended the workers, and after each close no worker is left.
 // ORVI_STRESS_SEED repeats a run (the seed is printed with every failure);
 // ORVI_STRESS_SECONDS sets the time budget (default 12).
 #include "platform/MessageTarget.h"
+#include "serial/ApplicationException.h"
 #include "serial/ErrorCodes.h"
+#include "serial/Exceptions.h"
 #include "serial/dispatch/DeviceDispatcher.h"
 #include "tests/support/WaitFor.h"
 #include "tools/pty/PtyPort.h"
@@ -26,6 +37,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -122,7 +134,15 @@ struct Oracle {
     std::vector<Purge> purges;
     std::vector<std::string> failures;
     std::vector<size_t> fireEnds; // delivered count at each fire
+    // What the second thread peeked: the bytes, and the delivered count and epoch then.
+    struct Peek {
+        size_t at;
+        uint32_t epoch;
+        std::string bytes;
+    };
+    std::vector<Peek> peeks;
     size_t fires = 0, cutFires = 0, randomPurges = 0, handlerCloses = 0, mainCloses = 0;
+    size_t raises = 0, peekRounds = 0, questions = 0;
 
     // Caller holds lock.
     void Deliver(const std::string& bytes) {
@@ -158,6 +178,7 @@ struct Session {
     std::unique_ptr<TOrvPosixDispatcher> d;
     std::atomic<bool> armed{false}; // handlers take only once the start was purged
     std::atomic<bool> closedByHandler{false};
+    std::atomic<bool> raised{false}; // the worker's handler purged and raised
     int32_t dataHandles[2] = {0, 0};
     int32_t timer = 0, status = 0;
     std::string view;          // the event handler's bytes of the current dispatch
@@ -175,29 +196,42 @@ public:
         platform::MessageTarget window(
             [this](uint32_t msg, uintptr_t w, intptr_t l) { return WindowHandler(msg, w, l); });
         window_ = window.Handle();
+        SetApplicationExceptionDisplay([](std::exception_ptr) {}); // the raising handler's
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         Open(pty);
+        std::thread peeker([this] { Peeker(); });
         while (std::chrono::steady_clock::now() < end) {
             Step();
             if (s_->closedByHandler) {
                 FinishClose();
+                Open(pty);
+            } else if (s_->raised) {
+                CheckRaisedPurge();
+                CloseFromMain();
                 Open(pty);
             } else if (rng_() % 4000 == 0) {
                 CloseFromMain();
                 Open(pty);
             }
         }
+        stopPeeker_ = true;
+        peeker.join();
         CloseFromMain();
+        SetApplicationExceptionDisplay(nullptr);
         peer_ = nullptr;
     }
 
     void Check() {
         std::printf("delivered %zu bytes, %zu data trigger fires (%zu cut by a purge), %zu random "
-                    "purges, %zu closes from handlers, %zu from the main thread\n",
+                    "purges, %zu handlers that purged and raised, %zu closes from handlers, %zu "
+                    "from the main thread, %zu peek rounds (%zu with bytes), %zu peeks asked "
+                    "for in a dispatch\n",
                     oracle_.delivered.size(), oracle_.fires, oracle_.cutFires, oracle_.randomPurges,
-                    oracle_.handlerCloses, oracle_.mainCloses);
+                    oracle_.raises, oracle_.handlerCloses, oracle_.mainCloses, oracle_.peekRounds,
+                    oracle_.peeks.size(), oracle_.questions);
         for (const std::string& f : oracle_.failures)
             ADD_FAILURE() << f;
+        CheckPeeks();
         size_t occurrences = 0;
         CheckStream(occurrences);
         EXPECT_EQ(oracle_.fires, occurrences) << "data trigger fires against occurrences delivered";
@@ -208,9 +242,31 @@ public:
         EXPECT_GT(oracle_.fires, 10u);
         EXPECT_GT(oracle_.randomPurges, 0u);
         EXPECT_GT(oracle_.handlerCloses + oracle_.mainCloses, 1u);
+        EXPECT_GT(oracle_.peeks.size(), 0u);
+        EXPECT_GT(oracle_.questions, 0u);
     }
 
 private:
+    // The bytes delivered after a peek, up to the next purge, begin with the bytes peeked.
+    void CheckPeeks() {
+        const auto& got = oracle_.delivered;
+        size_t wrong = 0;
+        for (const auto& p : oracle_.peeks) {
+            for (size_t i = 0; i < p.bytes.size() && p.at + i < got.size(); ++i) {
+                if (got[p.at + i].second != p.epoch)
+                    break;
+                if (got[p.at + i].first != p.bytes[i]) {
+                    if (wrong++ < 5)
+                        ADD_FAILURE() << "peeked \"" << p.bytes << "\" at delivered byte " << p.at
+                                      << ", but byte " << i << " delivered was '"
+                                      << got[p.at + i].first << "'";
+                    break;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << "peeks that did not see what the takes took";
+    }
+
     // The bytes delivered between two purges (the first purge comes before anything is
     // delivered) are some bytes written before the first of them returned, in stream order
     // after those delivered earlier, then the stream from what was written when it
@@ -290,7 +346,10 @@ private:
     }
 
     void Open(PtyPort& pty) {
-        s_ = std::make_unique<Session>();
+        {
+            std::lock_guard l(oracle_.lock); // the peeker reads s_
+            s_ = std::make_unique<Session>();
+        }
         s_->workerRng.seed(rng_());
         s_->d = std::make_unique<TOrvPosixDispatcher>(nullptr);
         auto& d = *s_->d;
@@ -343,8 +402,80 @@ private:
             s_->armed = false;
             ++oracle_.mainCloses;
         }
-        s_->d->ClosePort();
+        auto& d = *s_->d;
+        d.ClosePort();
+        // Unless deferred to a handler that runs, the close has ended the workers.
+        if (!d.ClosePending() && (d.WorkerCount() != 0 || d.WorkersActive()))
+            oracle_.Fail("a close returned before its workers were counted out");
         FinishClose();
+    }
+
+    // The worker's handler purged and raised: the worker has ended, and since it was the
+    // one that fills the ring, nothing may be left to take.
+    void CheckRaisedPurge() {
+        auto& d = *s_->d;
+        if (!WaitFor([&] { return d.WorkerCount() == 2; }, 20000))
+            oracle_.Fail("the dispatcher worker did not end after its handler raised");
+        std::lock_guard l(oracle_.lock);
+        uint8_t b;
+        if (d.InputCount() != 0 || d.PeekByte(1, b) == ecOK || d.TakeByte(b) == ecOK)
+            oracle_.Fail("a purge in a handler that then raised was undone");
+    }
+
+    // A second thread that peeks now and then: the bytes it sees are the ones the next
+    // takes take (CheckPeeks). Asked by a handler, it looks during that handler's
+    // dispatch, when it must see nothing (AskPeeker).
+    void Peeker() {
+        std::mt19937_64 rng(seed_ + 3);
+        while (!stopPeeker_) {
+            AnswerPeekerQuestion(std::chrono::microseconds(rng() % 200));
+            std::lock_guard l(oracle_.lock);
+            if (!s_ || !s_->armed || s_->raised)
+                continue;
+            auto& d = *s_->d;
+            const size_t want = 1 + rng() % 24;
+            std::string bytes;
+            uint8_t b;
+            while (bytes.size() < want && d.PeekByte(uint32_t(bytes.size() + 1), b) == ecOK)
+                bytes.push_back(char(b));
+            ++oracle_.peekRounds;
+            if (!bytes.empty())
+                oracle_.peeks.push_back({oracle_.delivered.size(), oracle_.epoch, bytes});
+        }
+    }
+
+    // On the peeker: waits up to `wait` for a handler's question and answers it.
+    void AnswerPeekerQuestion(std::chrono::microseconds wait) {
+        std::unique_lock l(question_.lock);
+        if (!question_.changed.wait_for(l, wait, [this] { return question_.of != nullptr; }))
+            return;
+        uint8_t b;
+        question_.saw = question_.of->InputCount() != 0 || question_.of->PeekByte(1, b) == ecOK;
+        question_.of = nullptr;
+        question_.answered = true;
+        question_.changed.notify_all();
+    }
+
+    // On the dispatcher worker, in a data dispatch: has another thread any byte to take
+    // or to peek? It must not.
+    void AskPeeker(TOrvBaseDispatcher& d) {
+        bool saw = false;
+        {
+            std::unique_lock l(question_.lock);
+            question_.of = &d;
+            question_.answered = false;
+            question_.changed.notify_all();
+            if (!question_.changed.wait_for(l, std::chrono::seconds(2),
+                                            [this] { return question_.answered; })) {
+                question_.of = nullptr; // the peeker has stopped
+                return;
+            }
+            saw = question_.saw;
+        }
+        std::lock_guard l(oracle_.lock);
+        ++oracle_.questions;
+        if (saw)
+            oracle_.Fail("another thread could take or peek during a data dispatch");
     }
 
     // Waits (serving the window handler) until the workers have gone, then frees the port.
@@ -358,19 +489,23 @@ private:
             20000);
         if (!ended || d.WorkersActive())
             oracle_.Fail("a worker still runs after the close");
-        s_->d.reset();
-        s_.reset();
+        std::unique_ptr<Session> gone;
+        {
+            std::lock_guard l(oracle_.lock); // the peeker reads s_
+            gone = std::move(s_);
+        }
+        gone.reset();
     }
 
     void Step() {
         const uint64_t r = rng_() % 1000;
         for (int i = 0; i < 8 && platform::ProcessOneMessage(0); ++i) {
         }
-        if (!s_ || s_->closedByHandler)
+        if (!s_ || s_->closedByHandler || s_->raised)
             return;
         if (r < 600) {
             std::lock_guard l(oracle_.lock);
-            if (!s_->armed)
+            if (!s_->armed || s_->raised)
                 return;
             const uint32_t want = r < 60 ? kInRingSize : uint32_t(rng_() % 64);
             oracle_.Deliver(Take(*s_->d, want));
@@ -416,6 +551,8 @@ private:
             return;
         }
         auto& d = *s.d;
+        if ((msg == MsgTriggerAvail || msg == MsgTriggerData) && rng() % 20 == 0)
+            AskPeeker(d);
         {
             std::lock_guard l(oracle_.lock);
             s.view.clear();
@@ -433,9 +570,22 @@ private:
             oracle_.Deliver(s.view);
             if (msg == MsgTriggerData)
                 oracle_.CheckFire(SequenceOf(s, trigger), s.view);
-            if (rng() % 200 == 0)
+            const uint64_t purge = rng() % 400;
+            if (purge < 2) {
                 RandomPurgeLocked(s);
+                uint8_t b;
+                if (d.InputCount() != 0 || d.PeekByte(1, b) == ecOK || d.TakeByte(b) == ecOK)
+                    oracle_.Fail("a handler got a byte after its purge");
+                if (purge == 0 && (msg == MsgTriggerAvail || msg == MsgTriggerData)) {
+                    // Its dispatch ends as an abort, and the worker with it.
+                    ++oracle_.raises;
+                    s.raised = true;
+                    s.armed = false;
+                }
+            }
         }
+        if (s.raised)
+            throw Exception("the handler raises after its purge");
         if (msg == MsgTriggerTimer)
             d.Triggers().SetTimerTrigger(s.timer, 1, true);
         if (msg == MsgTriggerStatus)
@@ -475,8 +625,16 @@ private:
     std::mt19937_64 rng_; // main thread
     platform::WindowHandle window_ = 0;
     Peer* peer_ = nullptr;
-    std::unique_ptr<Session> s_; // main thread
+    std::unique_ptr<Session> s_; // main thread; read by the peeker under oracle_.lock
     Oracle oracle_;
+    std::atomic<bool> stopPeeker_{false};
+    // A handler's question to the peeker.
+    struct {
+        std::mutex lock;
+        std::condition_variable changed;
+        TOrvBaseDispatcher* of = nullptr;   // the dispatcher to look at; lock
+        bool answered = false, saw = false; // lock
+    } question_;
 };
 
 TEST(DispatchStressTest, RandomInterleavingsKeepEveryByteAndEveryTrigger) {

@@ -11,13 +11,15 @@
 
 namespace orvi::testing {
 
-// Holds the dispatcher worker's next device read before it reads the device, until
-// released.
+// Holds the dispatcher worker's next device read until released: before it reads the
+// device, or (`afterRead`) once it has read and before it returns, as a read that the
+// driver ends late does.
 class ReadHold {
 public:
-    void Arm() {
+    void Arm(bool afterRead = false) {
         std::lock_guard l(lock_);
         armed_ = true;
+        afterRead_ = afterRead;
         held_ = released_ = false;
     }
     bool WaitHeld() {
@@ -29,10 +31,10 @@ public:
         released_ = true;
         changed_.notify_all();
     }
-    // On the worker, before each read.
-    void Pass() {
+    // On the worker, before and after each read.
+    void Pass(bool afterRead) {
         std::unique_lock l(lock_);
-        if (!armed_)
+        if (!armed_ || afterRead != afterRead_)
             return;
         armed_ = false;
         held_ = true;
@@ -43,7 +45,7 @@ public:
 private:
     std::mutex lock_;
     std::condition_variable changed_;
-    bool armed_ = false, held_ = false, released_ = false;
+    bool armed_ = false, afterRead_ = false, held_ = false, released_ = false;
 };
 
 class DispatcherProbe : public TOrvPosixDispatcher {
@@ -98,8 +100,10 @@ public:
 
 protected:
     int32_t DeviceRead(uint8_t* buffer, uint32_t count) override {
-        Reads.Pass();
-        return TOrvPosixDispatcher::DeviceRead(buffer, count);
+        Reads.Pass(false);
+        const int32_t n = TOrvPosixDispatcher::DeviceRead(buffer, count);
+        Reads.Pass(true);
+        return n;
     }
     int32_t DeviceWrite(const uint8_t* data, uint32_t count) override {
         const int32_t result = WriteResult.load();

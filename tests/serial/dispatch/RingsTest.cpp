@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvi::testing {
@@ -258,17 +259,29 @@ TEST_F(InputRingTable, FillScanTakeAndPurgeAroundTheEnd) {
 }
 
 // A dispatch: every handler peeks from the same byte, below the dispatch's end; the ring
-// then advances by the most one took. A purge in a dispatch hands out nothing more and
-// drops everything at its end; an aborted dispatch leaves the bytes; a hold keeps takers off.
+// then advances by the most one took. A peek sees what a take would take, and another
+// thread sees nothing. A purge in a dispatch drops everything at once and for good: the
+// handlers get nothing more, and neither the dispatch's end (completed or aborted, as
+// when a handler raised) nor the worker's end brings a byte back or consumes one that
+// came after it. An aborted dispatch leaves the bytes; a hold keeps takers off.
 TEST_F(InputRingTable, DispatchPeeksFromTheSameByteAndConsumesTheMost) {
     Fill(10);
     ring.Scan([](uint8_t) { return false; });
     ring.BeginDispatch(true, ring.Scanned() - 2);
     ring.StartHandler();
-    uint8_t got[8];
+    uint8_t got[8], peeked = 0;
     ASSERT_TRUE(ring.Take(got, 3));
     EXPECT_EQ(ring.Count(), 5u);
-    EXPECT_FALSE(ring.Take(got, 6)); // past the dispatch's end
+    ASSERT_TRUE(ring.PeekAt(1, peeked));
+    EXPECT_EQ(peeked, Nth(taken + 3)); // the byte the next take gives
+    ASSERT_TRUE(ring.PeekAt(5, peeked));
+    EXPECT_EQ(peeked, Nth(taken + 7));
+    EXPECT_FALSE(ring.PeekAt(6, peeked)); // past the dispatch's end
+    EXPECT_FALSE(ring.Take(got, 6));
+    std::thread([&] {
+        EXPECT_EQ(ring.Count(), 0u);
+        EXPECT_FALSE(ring.PeekAt(1, peeked)) << "another thread peeked in a dispatch";
+    }).join();
     ring.EndHandler();
     ring.StartHandler();
     ASSERT_TRUE(ring.Take(got, 4));
@@ -281,15 +294,26 @@ TEST_F(InputRingTable, DispatchPeeksFromTheSameByteAndConsumesTheMost) {
     EXPECT_EQ(ring.Waiting(), 6u);
     EXPECT_TRUE(Take(1));
 
-    ring.BeginDispatch(true, ring.Scanned());
-    ring.StartHandler();
-    ring.Purge();
-    EXPECT_FALSE(ring.Take(got, 1));
-    ring.EndHandler();
-    EXPECT_EQ(ring.Waiting(), 5u); // until the dispatch ends
-    ring.EndDispatch(true);
-    EXPECT_EQ(ring.Waiting(), 0u);
-    taken = filled;
+    for (const bool completed : {true, false}) {
+        SCOPED_TRACE(completed ? "completed" : "aborted");
+        Fill(5);
+        ring.Scan([](uint8_t) { return false; });
+        ring.BeginDispatch(true, ring.Scanned());
+        ring.StartHandler();
+        ASSERT_TRUE(ring.Take(got, 2));
+        ring.Purge();
+        taken = filled;
+        EXPECT_EQ(ring.Waiting(), 0u);
+        EXPECT_EQ(ring.Count(), 0u);
+        EXPECT_FALSE(ring.Take(got, 1));
+        EXPECT_FALSE(ring.PeekAt(1, peeked)) << "a purged byte was peeked";
+        ring.EndHandler();
+        Fill(3); // arrives after the purge, during the dispatch
+        ring.EndDispatch(completed);
+        ring.ScanAll(); // as the dispatcher worker's end does
+        EXPECT_EQ(ring.Waiting(), 3u);
+        EXPECT_TRUE(Take(3));
+    }
 
     Fill(4);
     ring.Scan([](uint8_t) { return false; });

@@ -177,8 +177,10 @@ TEST_F(TriggersTest, HandlerRemovedFromInsideADispatchIsSkippedAndPurgedAfterIt)
     int32_t second = 0;
     d.Triggers().AddEventHandler(
         [&](uint32_t m, uint32_t tr, uint32_t p) {
-            calls.Add(m, tr, p, "first");
+            // Recorded last: once the test has seen the call, the handler no longer reads
+            // the test's `second`.
             d.Triggers().RemoveEventHandler(second);
+            calls.Add(m, tr, p, "first");
         },
         false);
     second = d.Triggers().AddEventHandler(
@@ -254,6 +256,51 @@ TEST_F(TriggersTest, BytesBehindAMatchWhoseHandlerRaisedCanBeTaken) {
     SetApplicationExceptionDisplay(nullptr);
     ASSERT_TRUE(ended);
     EXPECT_EQ(Take(10), "aXbcd");
+}
+
+// The peer sends "abcXdef" in one piece. The data trigger's handler peeks, takes, purges
+// and then raises, while another thread looks at the ring during the dispatch. A peek
+// gives what the next take would give; the other thread sees nothing; after the purge
+// the handler gets nothing; and the raise, which ends the dispatch and the worker,
+// brings no purged byte back.
+TEST_F(TriggersTest, APurgeInAHandlerIsFinalAndAPeekSeesWhatATakeWould) {
+    SetApplicationExceptionDisplay([](std::exception_ptr) {});
+    const int workers = d.WorkerCount();
+    std::atomic<int> stage{0}; // 1: the handler runs; 2: the other thread has looked
+    std::string seen;          // the handler's peeks ('-': none) and takes, then its count
+    const auto peek = [&](uint32_t n) {
+        uint8_t b = 0;
+        return d.PeekByte(n, b) == ecOK ? std::string(1, char(b)) : std::string("-");
+    };
+    d.Triggers().AddDataTrigger("X", false);
+    d.Triggers().AddEventHandler(
+        [&](uint32_t, uint32_t, uint32_t) {
+            stage = 1;
+            WaitFor([&] { return stage == 2; });
+            for (const uint32_t n : {1, 0, 1, 3, 4}) // a, take a, b, X, past the match
+                seen += n ? peek(n) : Take(1);
+            d.PurgeInput();
+            seen += std::to_string(d.InputCount());
+            seen += Take(1);
+            seen += peek(1);
+            throw Exception("broken after the purge");
+        },
+        false);
+    d.Reads.Arm();
+    Send("abcXdef");
+    ASSERT_TRUE(d.Reads.WaitHeld());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // all seven reach the port
+    d.Reads.Release();
+    ASSERT_TRUE(WaitFor([&] { return stage == 1; }));
+    EXPECT_EQ(d.InputCount(), 0u);
+    EXPECT_EQ(peek(1), "-") << "another thread peeked during the dispatch";
+    stage = 2;
+    const bool ended = WaitFor([&] { return d.WorkerCount() == workers - 1; });
+    SetApplicationExceptionDisplay(nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(seen, "aabX-0-");
+    EXPECT_EQ(Take(10), "") << "the raise brought purged bytes back";
+    EXPECT_EQ(peek(1), "-");
 }
 
 // The output worker may take the close's purge before the stop request: then only the
