@@ -47,7 +47,7 @@ std::string FileName(const std::string& path) {
 
 struct TMqttPublisher::TSource {
     std::string Path;
-    std::string Name;
+    mqtt::TLogTags Tags; // its name and, with a clock file, its start
     bool RunLog = false; // the run's log (more lines may come) until superseded
     // The forward thread's own:
     std::unique_ptr<TLogTail> Tail;
@@ -270,7 +270,8 @@ bool TMqttPublisher::Send(const std::string& topic, const std::string& payload, 
     std::lock_guard publishing(publishLock_);
     int mid = 0;
     std::string why;
-    if (!client_->Publish(topic, payload, retain, source ? source->Name : "", mid, why))
+    if (!client_->Publish(topic, payload, retain, source ? source->Tags : mqtt::TLogTags{}, mid,
+                          why))
         return false;
     std::lock_guard lock(lock_);
     inflight_.push_back({mid, false, source, after, counted});
@@ -327,9 +328,10 @@ void TMqttPublisher::TakeNewLog() {
 void TMqttPublisher::OpenSource(const std::string& path, bool runLog) {
     auto source = std::make_shared<TSource>();
     source->Path = path;
-    source->Name = FileName(path);
     source->RunLog = runLog;
-    const TLogClock clock = ReadClock(path).value_or(TLogClock{});
+    const std::optional<TLogClock> read = ReadClock(path);
+    const TLogClock clock = read.value_or(TLogClock{});
+    source->Tags = {FileName(path), read ? std::to_string(read->UtcMs) : ""};
     const TLogPosition from = ReadPosition(path, clock);
     source->Tail = std::make_unique<TLogTail>(path, clock, from);
     const uint64_t lines = runLog ? 0 : source->Tail->LinesLeft();

@@ -8,8 +8,10 @@
 // its earlier logs that were not acknowledged to their end go first, oldest first. Without a
 // log the records wait in a bounded queue in memory; what falls off is counted and told.
 //
-// Each message carries the log's file name as the MQTT 5 user property "log", so that a
-// consumer (orvi_collect) starts a new file where the stand's log did. A retained
+// Each message carries the log's file name as the MQTT 5 user property "log", and the time
+// of its first record (UTC ms, from its clock file) as "log-start", so that a consumer
+// (orvi_collect) starts a new file where the stand's log did, also where a log begins again
+// under the same name. A retained
 // <topic>/status tells "online" (port, log, version), "offline" (the Last Will) or "stopped".
 //
 // Each log's clock file is written at its first record: that record's tick and time.

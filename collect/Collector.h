@@ -5,6 +5,14 @@
 // is byte for byte its own. Whole lines only (TDataLog); a record whose sequence number the
 // file has already seen is a repeat and dropped.
 //
+// A log begun again under the same name (rotated, or emptied under the writer) counts from 1
+// again; the message's "log-start" user property (the log's first record's UTC time in ms)
+// tells it from a repeat. A collected file keeps the start of the log it holds in
+// <name>.start beside it (written atomically). A message with another start moves the file
+// and its .start aside to the first free <name>.1, <name>.2, ... (so the lower the number the
+// older the log) and begins a new file. A file without a .start (collected before starts
+// were sent) takes the next start it is given; a message without one goes by seq alone.
+//
 // Threads: one caller at a time (the client's network thread); not locked.
 #include "app/DataLog.h"
 
@@ -20,12 +28,14 @@ public:
     explicit TCollector(std::string folder);
 
     enum class TResult { Written, Repeat, Rejected };
-    // Stores one message of `stand` (the last level of its topic). Rejected, with `why` in
-    // words: a stand or log name that is no plain file name, or a payload that is no record.
-    // Written with `why` set: a gap before it (records that never came). Throws
-    // orvi::EInOutError when the log cannot be written.
+    // Stores one message of `stand` (the last level of its topic); `logStart` is its
+    // "log-start" property, empty when it has none. Rejected, with `why` in words: a stand or
+    // log name that is no plain file name, a log start that is no number, or a payload that is
+    // no record. Written with `why` set: a gap before it (records that never came), or the
+    // earlier log of the name moved aside. Throws (a std::exception, in words) when the log
+    // or its .start cannot be written or moved.
     TResult Store(const std::string& stand, const std::string& logName,
-                  const std::string& payload, std::string& why);
+                  const std::string& logStart, const std::string& payload, std::string& why);
     // Closes the open logs (SIGHUP, the end); they are opened again at the next record.
     void CloseAll();
 
@@ -37,11 +47,17 @@ private:
         std::string LogPath; // the open log's path
         std::unique_ptr<app::TDataLog> Log;
     };
+    struct TFile {
+        uint64_t LastSeq = 0; // the highest seq in it
+        std::string LogStart; // of the log it holds; empty: not known
+    };
+    TFile& Known(const std::string& path);
+    std::string MoveAside(TStand& stand, const std::string& path);
     app::TDataLog& Open(TStand& stand, const std::string& path);
 
     std::string folder_;
     std::map<std::string, TStand> stands_;
-    std::map<std::string, uint64_t> lastSeq_; // per collected file: the highest seq in it
+    std::map<std::string, TFile> files_; // per collected file, as far as read or written
     uint64_t written_ = 0;
     uint64_t repeats_ = 0;
 };

@@ -35,8 +35,8 @@ public:
         if (failure_)
             return;
         try {
-            if (collector_.Store(stand, message.LogName, message.Payload, why) ==
-                TCollector::TResult::Rejected)
+            if (collector_.Store(stand, message.Log.Name, message.Log.Start, message.Payload,
+                                 why) == TCollector::TResult::Rejected)
                 why = "a message on " + message.Topic + " is dropped: " + why;
         } catch (const std::exception& e) {
             failure_ = acquire::TOutputFailure{acquire::kRunFailed, e.what()};

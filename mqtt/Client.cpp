@@ -116,8 +116,10 @@ void OnMessage(mosquitto*, void* obj, const mosquitto_message* m, const mosquitt
         char* value = nullptr;
         at = mosquitto_property_read_string_pair(at, MQTT_PROP_USER_PROPERTY, &name, &value,
                                                  !first);
-        if (at && name && std::strcmp(name, "log") == 0)
-            message.LogName = value;
+        if (at && name && value && std::strcmp(name, "log") == 0)
+            message.Log.Name = value;
+        if (at && name && value && std::strcmp(name, "log-start") == 0)
+            message.Log.Start = value;
         std::free(name);
         std::free(value);
     }
@@ -269,11 +271,13 @@ bool TClient::Connected() const {
 }
 
 bool TClient::Publish(const std::string& topic, const std::string& payload, bool retain,
-                      const std::string& logName, int& messageId, std::string& why) {
+                      const TLogTags& log, int& messageId, std::string& why) {
     mosquitto_property* properties = nullptr;
-    if (!logName.empty())
-        mosquitto_property_add_string_pair(&properties, MQTT_PROP_USER_PROPERTY, "log",
-                                           logName.c_str());
+    for (const auto& [name, value] : {std::pair{"log", &log.Name}, {"log-start", &log.Start}}) {
+        if (!value->empty())
+            mosquitto_property_add_string_pair(&properties, MQTT_PROP_USER_PROPERTY, name,
+                                               value->c_str());
+    }
     const int rc = mosquitto_publish_v5(state_->Handle, &messageId, topic.c_str(),
                                         int(payload.size()), payload.data(), 1, retain,
                                         properties);

@@ -27,10 +27,17 @@ struct TClientSettings {
     bool Background = false; // the network thread yields to the process's other threads
 };
 
+// Which data log a record comes from, as MQTT 5 user properties (an empty one is not sent).
+struct TLogTags {
+    std::string Name;  // "log": the log's file name
+    std::string Start; // "log-start": its first record's UTC time in ms, in decimal digits;
+                       // tells a log begun again under the same name from the one before
+};
+
 struct TMessage {
     std::string Topic;
     std::string Payload;
-    std::string LogName; // the "log" user property; empty when the message has none
+    TLogTags Log; // empty where the message has no such property
 };
 
 // Called on the client's network thread. A handler must not call Stop.
@@ -67,11 +74,11 @@ public:
     void Start();
     bool Connected() const;
 
-    // Queues a QoS 1 message; `logName`, when not empty, travels as the user property "log".
-    // The library sends it once connected and again after a lost connection until the broker
-    // acknowledges it. False, with `why` in words, when the library refuses it.
+    // Queues a QoS 1 message with the user properties of `log`. The library sends it once
+    // connected and again after a lost connection until the broker acknowledges it. False,
+    // with `why` in words, when the library refuses it.
     bool Publish(const std::string& topic, const std::string& payload, bool retain,
-                 const std::string& logName, int& messageId, std::string& why);
+                 const TLogTags& log, int& messageId, std::string& why);
 
     // Disconnects cleanly (the Last Will is not sent) and ends the network thread, waiting
     // at most `bound` for it (a connection attempt in progress to a host that does not answer

@@ -65,27 +65,27 @@ void ExpectEveryLoggedRecord(const std::string& dir, const std::vector<mqtt::TMe
     for (const mqtt::TMessage& m : messages) {
         if (m.Topic != topic)
             continue;
-        ASSERT_TRUE(logs.count(m.LogName)) << "a message of no log: " << m.LogName;
+        ASSERT_TRUE(logs.count(m.Log.Name)) << "a message of no log: " << m.Log.Name;
         const uint64_t seq = std::stoull(Member(m.Payload, "seq"));
-        if (seq <= highest[m.LogName]) {
-            ++repeats[m.LogName];
+        if (seq <= highest[m.Log.Name]) {
+            ++repeats[m.Log.Name];
             continue;
         }
-        ASSERT_EQ(seq, highest[m.LogName] + 1) << m.LogName << ": a record was skipped";
-        highest[m.LogName] = seq;
+        ASSERT_EQ(seq, highest[m.Log.Name] + 1) << m.Log.Name << ": a record was skipped";
+        highest[m.Log.Name] = seq;
         std::string fields;
         for (const app::TRecordField& field : app::RecordFields())
             fields += (fields.empty() ? "" : " ") + Member(m.Payload, field.Key);
-        ASSERT_LE(seq, logs[m.LogName].size());
-        EXPECT_EQ(fields, logs[m.LogName][seq - 1]) << m.LogName << " record " << seq;
+        ASSERT_LE(seq, logs[m.Log.Name].size());
+        EXPECT_EQ(fields, logs[m.Log.Name][seq - 1]) << m.Log.Name << " record " << seq;
         const int64_t tick = std::stoll(Member(m.Payload, "tick"));
         const int64_t time = UtcMs(Member(m.Payload, "time"));
         if (seq == 1)
-            first[m.LogName] = {tick, time};
-        EXPECT_EQ(time - first[m.LogName].second, tick - first[m.LogName].first)
-            << "the measurement time follows the tick: " << m.LogName << " record " << seq;
-        if (order.empty() || order.back() != m.LogName)
-            order.push_back(m.LogName);
+            first[m.Log.Name] = {tick, time};
+        EXPECT_EQ(time - first[m.Log.Name].second, tick - first[m.Log.Name].first)
+            << "the measurement time follows the tick: " << m.Log.Name << " record " << seq;
+        if (order.empty() || order.back() != m.Log.Name)
+            order.push_back(m.Log.Name);
     }
     std::vector<std::pair<int64_t, std::string>> started;
     for (const auto& [name, lines] : logs) {
@@ -100,7 +100,7 @@ void ExpectEveryLoggedRecord(const std::string& dir, const std::vector<mqtt::TMe
     if (const char* dump = std::getenv("ORVI_TEST_DUMP")) {
         std::ofstream out(dump);
         for (const mqtt::TMessage& m : messages)
-            out << m.Topic << " " << m.LogName << " " << Member(m.Payload, "seq") << "\n";
+            out << m.Topic << " " << m.Log.Name << " " << Member(m.Payload, "seq") << "\n";
     }
     for (const auto& [name, lines] : logs)
         std::cout << name << ": " << lines.size() << " records, " << repeats[name]
@@ -338,7 +338,9 @@ TEST_F(AcquireMqttStore, TlsWithTheRightCaAndRefusedWithAWrongOne) {
 }
 
 // Two stands on one broker and the collector: each stand's collected logs are byte for byte
-// the stand's own, a new file where the stand's log began one.
+// the stand's own, a new file where the stand's log began one. A third stand's --log is
+// rotated under its own name (renamed, then SIGHUP): the earlier log is collected whole as
+// d.txt.1, the new one, counting from 1 again, as d.txt.
 TEST_F(AcquireMqttStore, TheCollectorKeepsEachStandsLogsByteForByte) {
     SKIP_WITHOUT_MOSQUITTO();
     std::filesystem::create_directories(Path("broker"));
@@ -352,8 +354,18 @@ TEST_F(AcquireMqttStore, TheCollectorKeepsEachStandsLogsByteForByte) {
     })) << FileBytes(Path("collect.err"));
     sim::DeviceSimulator a(sim::Scenario{}, sim::PortSetup{5, ports.Path()});
     sim::DeviceSimulator b(sim::Scenario{}, sim::PortSetup{6, ports.Path()});
-    for (const char* stand : {"a", "b"})
+    for (const char* stand : {"a", "b", "c"})
         std::filesystem::create_directories(Path(stand));
+    sim::DeviceSimulator c(sim::Scenario{}, sim::PortSetup{7, ports.Path()});
+    auto rotated = Acquire({"--port", "COM7", "--log", Path("c/d.txt"), "--mqtt", prefix + "/c"},
+                           "c");
+    const auto collectedLines = [&](const std::string& file) {
+        bool whole = false;
+        return LogLines(FileBytes(Path("central/c/" + file)), whole).size();
+    };
+    ASSERT_TRUE(Until([&] { return collectedLines("d.txt") >= 5; })) << FileBytes(Path("c.err"));
+    std::filesystem::rename(Path("c/d.txt"), Path("c/d.txt.1"));
+    rotated->Signal(SIGHUP);
     for (int round = 0; round < 2; ++round) {
         auto one = Acquire({"--port", "COM5", "--polls", "60", "--log-dir", Path("a"),
                             "--mqtt", prefix + "/a"},
@@ -377,6 +389,15 @@ TEST_F(AcquireMqttStore, TheCollectorKeepsEachStandsLogsByteForByte) {
             })) << collected;
         }
         EXPECT_EQ(logs, 2u) << "a new log per run";
+    }
+    ASSERT_TRUE(Until([&] { return collectedLines("d.txt.1") >= 5; }))
+        << FileBytes(Path("collect.err"));
+    rotated->Signal(SIGTERM);
+    EXPECT_EQ(rotated->Wait(), 0) << FileBytes(Path("c.err"));
+    for (const char* log : {"d.txt", "d.txt.1"}) {
+        EXPECT_TRUE(Until([&] {
+            return FileBytes(Path("central/c/") + log) == FileBytes(Path("c/") + log);
+        })) << log << ": " << FileBytes(Path("collect.err"));
     }
     collector.Signal(SIGTERM);
     EXPECT_EQ(collector.Wait(), 0) << FileBytes(Path("collect.err"));
