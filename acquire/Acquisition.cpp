@@ -30,7 +30,9 @@ TAcquisition::TAcquisition(TAcquireOptions options, TStopRequests& requests, TAc
                         [this] { return Abandoned(); },
                         hooks_.Sleep,
                         app::TStrayBytes::Discard,
-                        [this](const std::string& warning) { status_.Say(warning); }}),
+                        [this](const std::string& warning) { status_.Say(warning); },
+                        options_.Pace,
+                        hooks_.WaitClock}),
       run_(port_, exchange_, [this] { return hooks_.Tick(); }) {
     if (!hooks_.Tick)
         hooks_.Tick = &platform::TickCount;
@@ -153,6 +155,9 @@ int TAcquisition::Loop() {
         if (const std::optional<int> end = PollOnce())
             return *end;
         // Ticks that fell into the poll are dropped, as the console's timer drops them.
+        // Interval 0: the next poll at once.
+        if (interval.count() == 0)
+            continue;
         const auto behind = (TClock::now() - started) / interval;
         tick = started + (behind + 1) * interval;
     }

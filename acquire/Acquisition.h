@@ -30,10 +30,11 @@
 namespace orvi::acquire {
 
 struct TAcquireHooks {
-    app::TWaitSleep Sleep;          // the reply wait's step; empty: the platform's sleep
-    std::function<uint32_t()> Tick; // the system tick counter; empty: the platform's
-    std::FILE* Out = stdout;        // the JSON stream
-    std::FILE* Err = stderr;        // the status line, warnings and errors
+    app::TWaitSleep Sleep;               // the reply wait's step; empty: the platform's sleep
+    std::function<uint32_t()> WaitClock; // --pace line's reply wait clock; empty: the platform's
+    std::function<uint32_t()> Tick;      // the system tick counter; empty: the platform's
+    std::FILE* Out = stdout;             // the JSON stream
+    std::FILE* Err = stderr;             // the status line, warnings and errors
     // More outputs of each logged record (a publisher); they must outlive the run.
     std::vector<app::TRunListener*> Listeners;
     // What one of them tells (the publisher's warnings, failure and state); not owned.

@@ -73,7 +73,14 @@ const std::vector<TOption>& Options() {
     static const std::vector<TOption> options = {
         {"--port", true, Text("--port", &TAcquireOptions::Port)},
         {"--baud", true, Int32("--baud", &TAcquireOptions::Baud, 1)},
-        {"--interval", true, Int32("--interval", &TAcquireOptions::IntervalMs, 1)},
+        {"--interval", true, Int32("--interval", &TAcquireOptions::IntervalMs, 0)},
+        {"--pace", true,
+         [](TAcquireOptions& o, const std::string& v) {
+             if (v != "console" && v != "line")
+                 return "--pace: \"" + v + "\" is neither console nor line";
+             o.Pace = v == "line" ? app::TPace::Line : app::TPace::Console;
+             return std::string();
+         }},
         {"--log", true, Text("--log", &TAcquireOptions::LogFile)},
         {"--log-dir", true, Text("--log-dir", &TAcquireOptions::LogDir)},
         {"--polls", true,
@@ -158,6 +165,10 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         parsed.Error = ApplyArgument(args, i, parsed.Options);
     if (parsed.Error.empty() && !parsed.Options.LogFile.empty() && !parsed.Options.LogDir.empty())
         parsed.Error = "--log and --log-dir exclude each other";
+    if (parsed.Error.empty() && parsed.Options.IntervalMs == 0 &&
+        parsed.Options.Pace != app::TPace::Line)
+        parsed.Error = "--interval: 0 (polls back to back) needs --pace line; at the console's "
+                       "pace the interval is at least 1";
     const TAcquireOptions& o = parsed.Options;
     if (parsed.Error.empty() && o.Mqtt.empty() &&
         (!o.MqttCa.empty() || !o.MqttPasswordFile.empty() || !o.MqttClientId.empty()))
@@ -175,7 +186,13 @@ Port:
                     USB-serial adapter is searched for as the console's "Старт" does
   --baud N          line speed in bits per second (default 19200)
   --interval MS     poll interval in milliseconds, at least 1 (default 1); a poll
-                    that takes longer drops the ticks that fall into it
+                    that takes longer drops the ticks that fall into it; 0 with
+                    --pace line polls back to back
+  --pace PACE       how a reply is waited for: console (default), as the console
+                    does, 10 ms sleeps between looks, so at most some 50 polls a
+                    second; line, woken as soon as the 20 bytes are there, as fast
+                    as the line and the device allow. Same frames, records, 5 s
+                    no-answer rule and resync either way
   --reconnect       a lost port or a silent device does not end the run: wait for
                     the same port (its USB serial number and interface number, or
                     its place on the bus; a /dev/serial/by-id link as given) and go

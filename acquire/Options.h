@@ -1,5 +1,7 @@
 #pragma once
 // The command line of orvi_acquire and its usage text. Pure functions.
+#include "app/DeviceExchange.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,7 +21,8 @@ enum TExitStatus : int {
 struct TAcquireOptions {
     std::string Port; // "COM5", "/dev/ttyUSB0"; empty: search as the console's "Старт" does
     int32_t Baud = 19200;
-    int32_t IntervalMs = 1;
+    int32_t IntervalMs = 1; // 0 (back to back) only at app::TPace::Line
+    app::TPace Pace = app::TPace::Console;
     std::string LogFile; // one of LogFile and LogDir, or neither (no data log)
     std::string LogDir;
     std::optional<uint64_t> Polls;

@@ -1,7 +1,10 @@
 #include "app/DeviceExchange.h"
 
 #include "platform/Clock.h"
+#include "platform/MessageTarget.h"
 #include "serial/ComPort.h"
+
+#include <algorithm>
 
 namespace orvi::app {
 
@@ -20,9 +23,26 @@ TDeviceExchange::TDeviceExchange(TOrvCustomComPort& port, THooks hooks)
     : port_(port), hooks_(std::move(hooks)) {
     if (!hooks_.Sleep)
         hooks_.Sleep = &platform::SleepMs;
+    if (hooks_.Pace != TPace::Line)
+        return;
+    if (!hooks_.WaitClock)
+        hooks_.WaitClock = &platform::TickCount;
+    // The component keeps both across a close and the next open (a reconnect).
+    port_.SetTriggerLength(kReplyLength);
+    port_.SetOnTriggerAvail(
+        [this](TOrvCustomComPort&, uint16_t count) { TakeAwaitedReply(count); });
+}
+
+TDeviceExchange::~TDeviceExchange() {
+    if (hooks_.Pace == TPace::Line)
+        port_.SetOnTriggerAvail({});
 }
 
 bool TDeviceExchange::WaitReply(TReply& buffer) {
+    return hooks_.Pace == TPace::Line ? WaitForEvent(buffer) : WaitBySleeps(buffer);
+}
+
+bool TDeviceExchange::WaitBySleeps(TReply& buffer) {
     uint32_t counter = 0;
     while (port_.InCount() < kReplyLength && counter < kWaitLimitMs) {
         if (hooks_.Abandoned && hooks_.Abandoned()) {
@@ -41,6 +61,44 @@ bool TDeviceExchange::WaitReply(TReply& buffer) {
     for (uint8_t& byte : buffer)
         byte = port_.GetByte();
     return true;
+}
+
+// The event comes once the dispatcher has the 20 bytes; the count is looked at too, for bytes
+// that were already waiting when the wait began. A wait for a message ends when one came or
+// after a step, so that Abandoned is asked as often as at the console's pace.
+bool TDeviceExchange::WaitForEvent(TReply& buffer) {
+    const uint32_t started = hooks_.WaitClock();
+    arrived_ = false;
+    awaited_ = &buffer;
+    for (;;) {
+        if (arrived_)
+            break;
+        if (port_.InCount() >= kReplyLength) {
+            for (uint8_t& byte : buffer)
+                byte = port_.GetByte();
+            break;
+        }
+        const uint32_t waited = hooks_.WaitClock() - started;
+        if (waited >= kWaitLimitMs || (hooks_.Abandoned && hooks_.Abandoned())) {
+            awaited_ = nullptr;
+            outOfStep_ = true; // the reply may still come
+            return false;
+        }
+        platform::ProcessOneMessage(std::min(kSleepMs, kWaitLimitMs - waited));
+    }
+    awaited_ = nullptr;
+    return true;
+}
+
+void TDeviceExchange::TakeAwaitedReply(uint16_t count) {
+    if (awaited_ == nullptr || arrived_ || count < kReplyLength)
+        return;
+    for (uint8_t& byte : *awaited_)
+        byte = port_.GetByte();
+    arrived_ = true;
+    // Bytes beyond the reply: until the event has ended they are its handlers' and the count
+    // shows none, so the next request would go out before they were discarded.
+    beyondReply_ = count > kReplyLength;
 }
 
 size_t TDeviceExchange::Drain(uint32_t quietMs) {
@@ -66,12 +124,14 @@ size_t TDeviceExchange::Drain(uint32_t quietMs) {
 // Bytes that no request of ours is waiting for are another request's reply, or part of one:
 // taken as the start of the next reply, they would shift every later record.
 bool TDeviceExchange::Resync() {
-    if (hooks_.Stray != TStrayBytes::Discard || (!outOfStep_ && port_.InCount() == 0))
+    if (hooks_.Stray != TStrayBytes::Discard ||
+        (!outOfStep_ && !beyondReply_ && port_.InCount() == 0))
         return true;
     const bool late = outOfStep_;
     const size_t discarded = Drain(late ? kLateQuietMs : kStrayQuietMs);
     const bool quiet = port_.InCount() == 0;
     outOfStep_ = !quiet;
+    beyondReply_ = false;
     if (discarded > 0 && hooks_.Warn) {
         hooks_.Warn(std::to_string(discarded) +
                     (late ? " bytes that came after the reply wait had ended (a late reply) were "

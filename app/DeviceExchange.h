@@ -36,6 +36,19 @@ enum class TStrayBytes {
     Discard,
 };
 
+// How a reply wait learns that the reply is there.
+enum class TPace {
+    // Sleeps 10 ms at a time and then looks at the count waiting, serving messages in
+    // between: the console's way, which keeps a window's thread free for its clicks and
+    // paints, and at most one exchange per sleep.
+    Console,
+    // Woken by the component's data-available event (TriggerLength 20, OnTriggerAvail) and
+    // takes the reply in it, as soon as the 20 bytes are there: as fast as the line and the
+    // device allow. The owning thread's messages are then the component's alone
+    // (platform::ProcessOneMessage); a window toolkit's own events are not served.
+    Line,
+};
+
 // What one poll gave.
 enum class TPollResult {
     Reading,   // both sets received and decoded into the record
@@ -56,14 +69,25 @@ public:
         TStrayBytes Stray = TStrayBytes::Discard;
         // Told, in words, about bytes discarded to get back in step (TStrayBytes::Discard).
         std::function<void(const std::string&)> Warn;
+        TPace Pace = TPace::Console;
+        // TPace::Line: the clock of the 5 s no-answer rule, in milliseconds; empty: the
+        // platform's tick counter. (At TPace::Console only the sleeps count.)
+        std::function<uint32_t()> WaitClock = {};
     };
 
+    // At TPace::Line the exchange owns the port's TriggerLength and OnTriggerAvail, and
+    // gives the event back when it goes.
     TDeviceExchange(TOrvCustomComPort& port, THooks hooks);
+    ~TDeviceExchange();
+    TDeviceExchange(const TDeviceExchange&) = delete;
+    TDeviceExchange& operator=(const TDeviceExchange&) = delete;
 
-    // Sleeps 10 ms at a time, serving messages in between, until 20 bytes are waiting or
-    // 5000 ms of sleeps have passed; then takes the 20 bytes into `buffer`. Only the sleeps
-    // count: the wait lasts at least 5 s. No flush before: bytes already waiting are the
-    // start of this reply (the exchanges below first discard them under TStrayBytes::Discard).
+    // Waits until 20 bytes are waiting, then takes them into `buffer`; false when they did
+    // not come within 5 s (no answer). At TPace::Console it sleeps 10 ms at a time, serving
+    // messages in between, and only the sleeps count: the wait lasts at least 5 s. At
+    // TPace::Line it sleeps until the component's data event and counts WaitClock. No flush
+    // before: bytes already waiting are the start of this reply (the exchanges below first
+    // discard them under TStrayBytes::Discard).
     bool WaitReply(TReply& buffer);
     // Housing exchange, sensor exchange, decoding into Record. The sensor request is sent
     // only after a housing reply. Port errors pass through unchanged.
@@ -84,12 +108,20 @@ public:
     TReply HousingReply{}, SensorReply{}, FlashReply{};
 
 private:
+    bool WaitBySleeps(TReply& buffer);
+    bool WaitForEvent(TReply& buffer);
+    // OnTriggerAvail at TPace::Line: takes the awaited reply while the event hands the
+    // bytes out (the bytes of the event are its handlers' until it ends).
+    void TakeAwaitedReply(uint16_t count);
     bool Exchange(const uint8_t* frame, uint16_t length, TReply& buffer);
     // Before a request: back in step after a no-answer or with bytes waiting (Discard only);
     // false when the line does not fall quiet.
     bool Resync();
 
-    bool outOfStep_ = false; // a wait ran out: a late reply may still come
+    bool outOfStep_ = false;    // a wait ran out: a late reply may still come
+    TReply* awaited_ = nullptr; // TPace::Line: where the reply goes while a wait runs
+    bool arrived_ = false;      // TPace::Line: the event took the awaited reply
+    bool beyondReply_ = false;  // TPace::Line: the event had more than the reply
 
     TOrvCustomComPort& port_;
     THooks hooks_;

@@ -99,7 +99,11 @@ TEST_F(AcquireProcess, CommandLinesAndTheirStatuses) {
     const Case cases[] = {
         {{"--bogus"}, 2, "unknown argument \"--bogus\"\n\nUsage: orvi_acquire"},
         {{"--baud", "fast"}, 2, "--baud: \"fast\" is not a whole number"},
-        {{"--interval", "0"}, 2, "--interval: \"0\" is not a whole number from 1"},
+        {{"--interval", "0"}, 2, "--interval: 0 (polls back to back) needs --pace line"},
+        {{"--interval", "-1", "--pace", "line"},
+         2,
+         "--interval: \"-1\" is not a whole number from 0"},
+        {{"--pace", "fast"}, 2, "--pace: \"fast\" is neither console nor line"},
         {{"--duration", "10x"}, 2, "--duration: \"10x\" is not a time"},
         {{"--duration", "3000000h", "--polls", "100"}, 2, "at most 1000000h"},
         {{"--polls"}, 2, "--polls: value missing"},

@@ -1,11 +1,14 @@
-// The run inside the test process, where the reply wait's sleeps are shortened ten times: a
-// device that falls silent ends the run with status 1 after its whole wait and the log keeps
-// the lines before; with --reconnect a silent device is asked again until a stop request,
-// and a gone one is waited for until the run's duration is over. And the command line's
-// times.
+// The run inside the test process, where the reply wait's sleeps (and at the line's pace its
+// clock) are shortened ten times: a device that falls silent ends the run with status 1
+// after its whole wait and the log keeps the lines before; with --reconnect a silent device
+// is asked again until a stop request, at either pace; and a gone one is waited for until the
+// run's duration is over. At the line's pace every poll is logged once as the device sent
+// it. And the command line's times.
 #include "acquire/Acquisition.h"
+#include "app/DataLog.h"
 #include "platform/Clock.h"
 #include "tests/support/TempDir.h"
+#include "tools/simulator/DeviceModel.h"
 #include "tools/simulator/DeviceSimulator.h"
 
 #include <filesystem>
@@ -36,13 +39,19 @@ struct Captured {
 TAcquireHooks Quick(std::FILE* err) {
     TAcquireHooks hooks;
     hooks.Sleep = [](uint32_t ms) { platform::SleepMs(std::max<uint32_t>(1, ms / 10)); };
+    hooks.WaitClock = [started = platform::TickCount()] {
+        return (platform::TickCount() - started) * 10;
+    };
     hooks.Err = err;
     return hooks;
 }
 
 TEST(AcquireRun, ASilentDeviceEndsTheRunOrIsAskedAgain) {
-    for (const bool reconnect : {false, true}) {
-        SCOPED_TRACE(reconnect);
+    for (const auto& [reconnect, pace] :
+         {std::pair{false, app::TPace::Console}, std::pair{true, app::TPace::Console},
+          std::pair{false, app::TPace::Line}, std::pair{true, app::TPace::Line}}) {
+        SCOPED_TRACE(std::string(reconnect ? "reconnect" : "once") +
+                     (pace == app::TPace::Line ? ", line pace" : ", console pace"));
         orvi::testing::TempDir dir;
         sim::Scenario s = sim::SteadyScenario();
         s.answerFirst = 3;
@@ -51,6 +60,7 @@ TEST(AcquireRun, ASilentDeviceEndsTheRunOrIsAskedAgain) {
         options.Port = "COM5";
         options.LogFile = dir.FilePath("silent.txt");
         options.Reconnect = reconnect;
+        options.Pace = pace;
         TStopRequests requests;
         Captured err;
         uint32_t tick = 1000;
@@ -78,6 +88,47 @@ TEST(AcquireRun, ASilentDeviceEndsTheRunOrIsAskedAgain) {
             << said;
         EXPECT_EQ(said.find("polling again") != std::string::npos, reconnect) << said;
     }
+}
+
+// Back to back at the line's pace: each of the polls logged once, with the values the device
+// sent for it, at more polls a second than the console's pace can make (a 10 ms sleep in
+// each of a poll's two reply waits: at most 50). A sanity bound; the benchmark measures.
+TEST(AcquireRun, AtTheLinesPaceEveryPollIsLoggedOnceAsSent) {
+    constexpr size_t kPolls = 300;
+    orvi::testing::TempDir dir;
+    const sim::Scenario s; // sweeping values: a lost or repeated poll shows
+    sim::DeviceSimulator device(s, sim::PortSetup{5, {}});
+    const sim::DeviceModel sent(s);
+    TAcquireOptions options;
+    options.Port = "COM5";
+    options.Baud = 921600;
+    options.LogFile = dir.FilePath("line.txt");
+    options.Pace = app::TPace::Line;
+    options.IntervalMs = 0;
+    options.Polls = kPolls;
+    TStopRequests requests;
+    Captured err;
+    uint32_t tick = 0;
+    TAcquireHooks hooks;
+    hooks.Err = err.err;
+    hooks.Tick = [&] { return tick++; };
+    TAcquisition run(options, requests, hooks);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.Run(), 0) << err.Text();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::string expected;
+    for (size_t i = 0; i < kPolls; ++i) {
+        app::TMeasurementRecord record;
+        app::DecodePoll(sent.HousingAt(i), sent.SensorAt(i), record);
+        record.Tick = int32_t(i);
+        expected += app::LogLine(record);
+    }
+    EXPECT_EQ(FileBytes(options.LogFile), expected);
+    device.Sync();
+    EXPECT_EQ(device.Counters().housingRequests, kPolls);
+    EXPECT_EQ(device.Counters().sensorRequests, kPolls);
+    EXPECT_GT(double(kPolls) / seconds, 50.0) << seconds << " s";
 }
 
 // An adapter that never comes back does not hold a run past its duration.

@@ -100,17 +100,24 @@ private:
 };
 
 // Each poll's record against the device's replies to the last housing and sensor request it
-// received; the bytes discarded on the way are told once.
+// received; the bytes discarded on the way are told once. At either pace: at the line's the
+// simulator's time moves on with every look at the wait's clock instead of every sleep.
 TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
     struct OddCase {
         const char* name;
         uint32_t delayMs;
         size_t length;
         const char* warning;
+        TPace pace;
     };
     const OddCase cases[] = {
-        {"late reply", 5500, sim::kReplyLength, "20 bytes that came after the reply wait"},
-        {"25-byte reply", 0, 25, "5 bytes beyond a 20-byte reply were discarded"},
+        {"late reply", 5500, sim::kReplyLength, "20 bytes that came after the reply wait",
+         TPace::Console},
+        {"25-byte reply", 0, 25, "5 bytes beyond a 20-byte reply were discarded", TPace::Console},
+        {"late reply, line pace", 5500, sim::kReplyLength,
+         "20 bytes that came after the reply wait", TPace::Line},
+        {"25-byte reply, line pace", 0, 25, "5 bytes beyond a 20-byte reply were discarded",
+         TPace::Line},
     };
     for (const OddCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -134,7 +141,13 @@ TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
                                             platform::SleepMs(2);
                                         },
                                         TStrayBytes::Discard,
-                                        [&](const std::string& w) { warnings.push_back(w); }});
+                                        [&](const std::string& w) { warnings.push_back(w); },
+                                        c.pace,
+                                        [&] {
+                                            clock.Advance(50);
+                                            device.Sync();
+                                            return uint32_t(clock.NowMs());
+                                        }});
         size_t readings = 0, silences = 0;
         for (int poll = 0; poll < 8; ++poll) {
             SCOPED_TRACE(poll);

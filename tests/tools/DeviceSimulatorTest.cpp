@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace orvi::sim {
@@ -104,6 +106,38 @@ TEST(DeviceSimulator, GarbageAndBadCrcAreSkipped) {
     EXPECT_EQ(c.skippedBytes, 3u + bad.size());
     EXPECT_EQ(c.housingRequests, 0u);
     EXPECT_EQ(c.repliesSent, 1u);
+}
+
+// With line time no reply is complete before its bytes, and its request's, could have
+// crossed the line at the port's rate, one after another, plus the reaction: at 2400 baud
+// a byte takes 4.17 ms, so two requests sent together are answered no sooner than
+// 7 + 20 bytes and 20 bytes more (plus 20 ms) after sending.
+TEST(DeviceSimulator, LineTimeTakesAsLongAsTheWire) {
+    Scenario scenario = SteadyScenario();
+    scenario.lineTime = true;
+    scenario.reactUs = 20000;
+    DeviceSimulator sim(scenario);
+    ConsoleEnd console(sim.SlavePath());
+    {
+        const int fd = open(sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        ASSERT_EQ(tcgetattr(fd, &t), 0);
+        cfsetspeed(&t, B2400);
+        ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+        close(fd);
+    }
+    const double byteMs = 10.0 * 1000 / 2400;
+    const auto sent = std::chrono::steady_clock::now();
+    const auto since = [&] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent)
+            .count();
+    };
+    console.Send(Concat({Of(kHousingRequest), Of(kSensorRequest)}));
+    const DeviceModel m(scenario);
+    EXPECT_EQ(console.Receive(20), Of(m.HousingAt(0)));
+    EXPECT_GE(since(), (7 + 20) * byteMs + 20);
+    EXPECT_EQ(console.Receive(20), Of(m.SensorAt(0)));
+    EXPECT_GE(since(), (7 + 20 + 20) * byteMs + 20) << "the reply line carries one at a time";
 }
 
 TEST(DeviceSimulator, EndOfDataMarkAfterTwoPolls) {

@@ -9,9 +9,24 @@
 //   memory [seconds]                 resident memory of orvi_acquire after 1 s and at the end
 //                                    of a long run (600 for the 10-minute run)
 //   reconnect [times]                from the adapter coming back to the first poll on it
-// The simulator answers as late as the 27 bytes of an exchange take on the wire.
+//   line [baud] [seconds] [rounds] [react-us] [exchanges]
+//                                    --pace console (interval 1 ms) and --pace line (interval
+//                                    0), alternating round by round, against a simulator that
+//                                    takes as long as the wire (--line-time, --react-us), with
+//                                    the physical limit and a raw termios poller beside them;
+//                                    then the round trip of one exchange at the line's pace
+//                                    against raw termios, alternating
+// The polls mode's simulator answers as late as the 27 bytes of an exchange take on the wire.
+#include "app/DeviceExchange.h"
 #include "platform/Clock.h"
+#include "platform/Termios2_linux.h"
+#include "serial/ComPort.h"
 #include "tools/simulator/DeviceSimulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <termios.h>
 
 #include <chrono>
 #include <cstdio>
@@ -129,14 +144,16 @@ struct Measured {
     double cpuPercent = 0;
 };
 
-Measured AcquireRound(int baud, int seconds, const std::string& program = ORVI_ACQUIRE,
-                      bool json = false) {
+// `program` (this orvi_acquire or another build of it) against `scenario` for `seconds` after
+// a second to settle; `extra` options come after the port, speed and log.
+Measured AcquireRound(const orvi::sim::Scenario& scenario, int baud, int seconds,
+                      const std::vector<std::string>& extra,
+                      const std::string& program = ORVI_ACQUIRE) {
     Folder f;
-    orvi::sim::DeviceSimulator device(LateBy(baud), orvi::sim::PortSetup{5, f.path.string()});
-    std::vector<std::string> args{program,    "--port", "COM5", "--baud", std::to_string(baud),
-                                  "--interval", "1",      "--log", f.File("log.txt")};
-    if (json)
-        args.push_back("--json");
+    orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
+    std::vector<std::string> args = {
+        program, "--port", "COM5", "--baud", std::to_string(baud), "--log", f.File("log.txt")};
+    args.insert(args.end(), extra.begin(), extra.end());
     const pid_t pid = Spawn(args, f.path.string(), f.File("out"), f.File("err"));
     orvi::platform::SleepMs(1000); // settle
     const size_t lines0 = Lines(f.File("log.txt"));
@@ -171,7 +188,7 @@ Measured ConsoleRound(int baud, int seconds) {
 int Polls(int baud, int seconds, int rounds) {
     double acquirePolls = 0, acquireCpu = 0, consolePolls = 0, consoleCpu = 0;
     for (int r = 0; r < rounds; ++r) {
-        const Measured a = AcquireRound(baud, seconds);
+        const Measured a = AcquireRound(LateBy(baud), baud, seconds, {"--interval", "1"});
         const Measured c = ConsoleRound(baud, seconds);
         std::printf("round %d: orvi_acquire %.1f polls/s, CPU %.2f%%; console %.1f polls/s, CPU "
                     "%.2f%%\n",
@@ -192,8 +209,11 @@ int Polls(int baud, int seconds, int rounds) {
 int Versus(const std::string& other, int baud, int seconds, int rounds, bool json) {
     double polls[2] = {0, 0}, cpu[2] = {0, 0};
     for (int r = 0; r < rounds; ++r) {
-        const Measured m[2] = {AcquireRound(baud, seconds, ORVI_ACQUIRE, json),
-                               AcquireRound(baud, seconds, other, json)};
+        const std::vector<std::string> extra =
+            json ? std::vector<std::string>{"--interval", "1", "--json"}
+                 : std::vector<std::string>{"--interval", "1"};
+        const Measured m[2] = {AcquireRound(LateBy(baud), baud, seconds, extra),
+                               AcquireRound(LateBy(baud), baud, seconds, extra, other)};
         std::printf("round %d: this %.1f polls/s, CPU %.2f%%; other %.1f polls/s, CPU %.2f%%\n",
                     r + 1, m[0].pollsPerSecond, m[0].cpuPercent, m[1].pollsPerSecond,
                     m[1].cpuPercent);
@@ -204,8 +224,9 @@ int Versus(const std::string& other, int baud, int seconds, int rounds, bool jso
     }
     std::printf("baud %d, interval 1 ms%s, %d rounds of %d s: this %.1f polls/s at %.2f%% CPU, "
                 "other %.1f polls/s at %.2f%% CPU; polls ratio %.3f, CPU ratio %.3f\n",
-                baud, json ? ", --json" : "", rounds, seconds, polls[0] / rounds, cpu[0] / rounds, polls[1] / rounds,
-                cpu[1] / rounds, polls[0] / polls[1], cpu[1] > 0 ? cpu[0] / cpu[1] : 0.0);
+                baud, json ? ", --json" : "", rounds, seconds, polls[0] / rounds, cpu[0] / rounds,
+                polls[1] / rounds, cpu[1] / rounds, polls[0] / polls[1],
+                cpu[1] > 0 ? cpu[0] / cpu[1] : 0.0);
     return 0;
 }
 
@@ -265,6 +286,199 @@ int Reconnect(int times) {
     return 0;
 }
 
+// ---- line: the two paces against a device that takes as long as the wire ----
+
+// Polls per second that the line allows: two exchanges of 7 + 20 bytes at 10 bits a byte,
+// and the device's reaction to each request.
+double LineLimit(int baud, int reactUs) {
+    return 1.0 / (2.0 * (7 + 20) * 10 / baud + 2e-6 * reactUs);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+double Us(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+// Request queued to reply taken, through the exchange at the line's pace (a flash-record
+// exchange: one request, one 20-byte reply), on a port of its own.
+class ExchangePath {
+public:
+    ExchangePath(const orvi::sim::Scenario& scenario, int baud)
+        : device_(scenario, orvi::sim::PortSetup{7, {}}),
+          exchange_(Opened(port_, baud),
+                    {{}, {}, {}, orvi::app::TStrayBytes::Discard, {}, orvi::app::TPace::Line, {}}) {
+    }
+    ~ExchangePath() { port_.SetOpen(false); }
+    double RoundTripUs() {
+        const auto t0 = Clock::now();
+        const orvi::app::TFlashResult r = exchange_.ReadFlashRecord();
+        return r == orvi::app::TFlashResult::Failure ? -1 : Us(Clock::now() - t0);
+    }
+
+private:
+    static orvi::TOrvComPort& Opened(orvi::TOrvComPort& port, int baud) {
+        port.SetAutoOpen(false);
+        port.SetComNumber(7);
+        port.SetBaud(baud);
+        port.SetOpen(true);
+        return port;
+    }
+    orvi::sim::DeviceSimulator device_;
+    orvi::TOrvComPort port_;
+    orvi::app::TDeviceExchange exchange_;
+};
+
+// A port opened for plain termios reads and writes at `baud`; -1 when it cannot be opened.
+int OpenRawPort(const std::string& path, int baud) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0)
+        return -1;
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    orvi::platform::SetAnyBaudRate(fd, uint32_t(baud));
+    return fd;
+}
+
+// One request and its 20-byte reply by raw termios calls, as tools/dispatch_bench does;
+// false when the reply did not come.
+bool RawExchange(int fd, const uint8_t* request, size_t length) {
+    if (::write(fd, request, length) != ssize_t(length))
+        return false;
+    uint8_t reply[20];
+    for (size_t got = 0; got < sizeof reply;) {
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, 1000);
+        const ssize_t r = ::read(fd, reply + got, sizeof reply - got);
+        if (r > 0)
+            got += size_t(r);
+        else if (r == 0 || errno != EAGAIN)
+            return false;
+    }
+    return true;
+}
+
+class RawPath {
+public:
+    RawPath(const orvi::sim::Scenario& scenario, int baud)
+        : device_(scenario, orvi::sim::PortSetup{8, {}}),
+          fd_(OpenRawPort(device_.SlavePath(), baud)) {}
+    ~RawPath() { ::close(fd_); }
+    double RoundTripUs() {
+        const auto t0 = Clock::now();
+        const auto& request = orvi::app::FlashRequest;
+        return RawExchange(fd_, request.data(), request.size()) ? Us(Clock::now() - t0) : -1;
+    }
+
+private:
+    orvi::sim::DeviceSimulator device_;
+    int fd_ = -1;
+};
+
+// The raw-client mode, a process of its own as orvi_acquire is: polls (housing and sensor
+// exchange) back to back by raw termios calls for a second to settle and `seconds` more;
+// prints the polls per second of the second part.
+int RawClient(const std::string& path, int baud, int seconds) {
+    const int fd = OpenRawPort(path, baud);
+    if (fd < 0)
+        return 1;
+    const auto poll = [fd] {
+        const auto& h = orvi::app::HousingRequest;
+        const auto& s = orvi::app::SensorRequest;
+        return RawExchange(fd, h.data(), h.size()) && RawExchange(fd, s.data(), s.size());
+    };
+    const auto settled = Clock::now() + std::chrono::seconds(1);
+    while (Clock::now() < settled && poll()) {
+    }
+    const auto t0 = Clock::now();
+    const auto end = t0 + std::chrono::seconds(seconds);
+    uint64_t polls = 0;
+    while (Clock::now() < end && poll())
+        ++polls;
+    std::printf("%.3f\n", double(polls) / std::chrono::duration<double>(Clock::now() - t0).count());
+    ::close(fd);
+    return 0;
+}
+
+// Polls per second of a raw-client process against `scenario`.
+double RawRound(const orvi::sim::Scenario& scenario, int baud, int seconds) {
+    Folder f;
+    orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
+    const pid_t pid = Spawn({"/proc/self/exe", "raw-client", device.SlavePath(),
+                             std::to_string(baud), std::to_string(seconds)},
+                            f.path.string(), f.File("out"), f.File("err"));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return std::atof(Bytes(f.File("out")).c_str());
+}
+
+// Against a device that answers at once (as tools/dispatch_bench's responder does), and
+// against one that takes as long as the wire at 921600 baud.
+void RoundTrips(int exchanges) {
+    for (const bool lineTime : {false, true}) {
+        orvi::sim::Scenario s = orvi::sim::SteadyScenario();
+        s.lineTime = lineTime;
+        ExchangePath viaExchange(s, 921600); // the simulator's pty in a temporary port folder
+        RawPath raw(s, 921600);
+        std::vector<double> exchange, termios;
+        for (int i = 0; i < exchanges; ++i) {
+            exchange.push_back(viaExchange.RoundTripUs());
+            termios.push_back(raw.RoundTripUs());
+        }
+        const double e50 = Median(exchange), r50 = Median(termios);
+        std::printf("round trip, 6 out / 20 back, device %s, %d of each alternating: exchange at "
+                    "--pace line median %.1f us, raw termios median %.1f us; ratio %.2f\n",
+                    lineTime ? "on the wire's time at 921600 baud (282 us)" : "answering at once",
+                    exchanges, e50, r50, e50 / r50);
+    }
+}
+
+int Line(int baud, int seconds, int rounds, int reactUs) {
+    orvi::sim::Scenario s = orvi::sim::SteadyScenario();
+    s.lineTime = true;
+    s.reactUs = uint32_t(reactUs);
+    const double limit = LineLimit(baud, reactUs);
+    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu, rawPolls;
+    for (int r = 0; r < rounds; ++r) {
+        const Measured c = AcquireRound(s, baud, seconds, {"--pace", "console", "--interval", "1"});
+        const Measured l = AcquireRound(s, baud, seconds, {"--pace", "line", "--interval", "0"});
+        rawPolls.push_back(RawRound(s, baud, seconds));
+        std::printf("round %d: --pace console %.1f polls/s (%.1f%% of the limit), CPU %.2f%%; "
+                    "--pace line %.1f polls/s (%.1f%%), CPU %.2f%%; raw termios %.1f polls/s "
+                    "(%.1f%%)\n",
+                    r + 1, c.pollsPerSecond, 100 * c.pollsPerSecond / limit, c.cpuPercent,
+                    l.pollsPerSecond, 100 * l.pollsPerSecond / limit, l.cpuPercent, rawPolls.back(),
+                    100 * rawPolls.back() / limit);
+        consolePolls.push_back(c.pollsPerSecond);
+        consoleCpu.push_back(c.cpuPercent);
+        linePolls.push_back(l.pollsPerSecond);
+        lineCpu.push_back(l.cpuPercent);
+    }
+    const double cp = Median(consolePolls), cc = Median(consoleCpu), lp = Median(linePolls),
+                 lc = Median(lineCpu);
+    // CPU per poll in microseconds.
+    const auto perPoll = [](double cpuPercent, double polls) {
+        return polls > 0 ? cpuPercent / 100 / polls * 1e6 : 0.0;
+    };
+    std::printf("baud %d, reaction %d us, physical limit %.1f polls/s; medians of %d rounds of "
+                "%d s:\n  --pace console %.1f polls/s = %.1f%% of the limit, CPU %.2f%% of one "
+                "core, %.0f us CPU per poll\n  --pace line    %.1f polls/s = %.1f%% of the limit, "
+                "CPU %.2f%% of one core, %.0f us CPU per poll\n  line/console: polls %.2fx, CPU "
+                "per poll %.2fx\n",
+                baud, reactUs, limit, rounds, seconds, cp, 100 * cp / limit, cc, perPoll(cc, cp),
+                lp, 100 * lp / limit, lc, perPoll(lc, lp), cp > 0 ? lp / cp : 0.0,
+                perPoll(cc, cp) > 0 ? perPoll(lc, lp) / perPoll(cc, cp) : 0.0);
+    const double rp = Median(rawPolls);
+    std::printf("  raw termios, back to back: %.1f polls/s = %.1f%% of the limit (what this "
+                "machine's load leaves); --pace line/raw %.2f\n",
+                rp, 100 * rp / limit, rp > 0 ? lp / rp : 0.0);
+    return 0;
+}
+
 int Argument(int argc, char** argv, int i, int fallback) {
     return argc > i ? std::atoi(argv[i]) : fallback;
 }
@@ -276,6 +490,14 @@ int main(int argc, char** argv) {
     if (mode == "polls")
         return Polls(Argument(argc, argv, 2, 921600), Argument(argc, argv, 3, 5),
                      Argument(argc, argv, 4, 3));
+    if (mode == "line") {
+        const int status = Line(Argument(argc, argv, 2, 921600), Argument(argc, argv, 3, 5),
+                                Argument(argc, argv, 4, 3), Argument(argc, argv, 5, 0));
+        RoundTrips(Argument(argc, argv, 6, 2000));
+        return status;
+    }
+    if (mode == "raw-client" && argc > 4)
+        return RawClient(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (mode == "versus" && argc > 2)
         return Versus(argv[2], Argument(argc, argv, 3, 921600), Argument(argc, argv, 4, 5),
                       Argument(argc, argv, 5, 3), argc > 6 && std::string(argv[6]) == "json");
@@ -284,6 +506,8 @@ int main(int argc, char** argv) {
     if (mode == "reconnect")
         return Reconnect(Argument(argc, argv, 2, 5));
     std::fprintf(stderr, "usage: orvi_acquire_bench polls [baud] [seconds] [rounds]\n"
+                         "       orvi_acquire_bench line [baud] [seconds] [rounds] [react-us] "
+                         "[exchanges]\n"
                          "       orvi_acquire_bench versus OTHER [baud] [seconds] [rounds] [json]\n"
                          "       orvi_acquire_bench memory [seconds]\n"
                          "       orvi_acquire_bench reconnect [times]\n");

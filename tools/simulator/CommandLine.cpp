@@ -15,6 +15,7 @@ constexpr int kMaxPortNumber = 256;
 constexpr size_t kLongReply = kReplyLength + 5;
 constexpr size_t kShortReply = 15;
 constexpr int64_t kMaxFlashRecords = 1000000;
+constexpr int64_t kMaxReactUs = 10000000;
 
 // What the options chose, before the scenario is put together.
 struct Choices {
@@ -177,6 +178,11 @@ const std::vector<Option>& Options() {
          [](Choices& c, auto& v) {
              return Number("--late", v, 0, UINT32_MAX, c.line.scenario.replyDelayMs);
          }},
+        {"--line-time", false, Flag([](Choices& c) { c.line.scenario.lineTime = true; })},
+        {"--react-us", true,
+         [](Choices& c, auto& v) {
+             return Number("--react-us", v, 0, kMaxReactUs, c.line.scenario.reactUs);
+         }},
         {"--long-replies", false,
          Flag([](Choices& c) { c.line.scenario.replyLength = kLongReply; })},
         {"--short-replies", false,
@@ -291,6 +297,12 @@ Misbehaviour:
   --odd-reply N,MS,LEN  housing request N (from 0) answered MS ms later than the
                         others and with LEN bytes: 2,5500,20 answers after the
                         console's 5 s wait, 2,0,25 sends one reply of 25 bytes
+Timing (for benchmarks):
+  --line-time           take as long as the wire: a request counts as whole, and a
+                        reply leaves, only once its bytes have crossed the line at the
+                        port's baud rate (10 bits a byte), one after another
+  --react-us US         the device's reaction: US microseconds between a whole request
+                        and its reply (0 to 10000000, default 0)
 Flash memory:
   --flash-records N     N records, alternating housing ('a') and sensor ('o') sets,
                         then the end record; without it the memory is empty
@@ -315,6 +327,10 @@ std::string DescribeScenario(const Scenario& s) {
         out << ", answers only the first " << *s.answerFirst << " requests";
     if (s.replyDelayMs != 0)
         out << ", replies " << s.replyDelayMs << " ms late";
+    if (s.lineTime)
+        out << ", replies paced at the line's speed";
+    if (s.reactUs != 0)
+        out << ", reacts in " << s.reactUs << " us";
     if (s.replyLength != kReplyLength)
         out << ", replies of " << s.replyLength << " bytes";
     if (s.oddHousing)

@@ -1,5 +1,6 @@
 #include "tools/simulator/DeviceSimulator.h"
 
+#include "platform/Termios2_linux.h"
 #include "tools/simulator/DeviceModel.h"
 #include "tools/simulator/FrameParser.h"
 
@@ -7,11 +8,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -40,6 +43,11 @@ void Drain(int fd) {
     }
 }
 
+int64_t SteadyNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
 
 int64_t SteadySimClock::NowMs() const {
@@ -51,14 +59,19 @@ int64_t SteadySimClock::NowMs() const {
 struct DeviceSimulator::Engine {
     struct Pending {
         int64_t dueMs;
+        int64_t dueUs; // on the steady clock: the reply's time on the line is over
         std::vector<uint8_t> bytes;
     };
 
     explicit Engine(Scenario scenario) : model(std::move(scenario)) {}
 
-    int TimeoutMs(int64_t nowMs) const;
+    // How long the device thread may sleep; -1: until something happens.
+    int64_t TimeoutUs(int64_t nowMs, int64_t nowUs) const;
     void Wait(int master, int wake, int64_t nowMs);
     void ReadRequests(int master, int64_t nowMs);
+    // When the reply to a request of `requestLength` bytes, read at `nowUs`, has crossed
+    // the line (Scenario::lineTime, reactUs).
+    int64_t ReplyDueUs(int master, int64_t nowUs, size_t requestLength, size_t replyLength);
     void ReleaseDue(int64_t nowMs);
     void WriteOut(int master);
     void Count(RequestKind kind);
@@ -71,14 +84,17 @@ struct DeviceSimulator::Engine {
     size_t outOffset = 0;                 // bytes of out.front() already written
     bool masterReadable = false;
     bool masterGone = false; // the pty failed: stop touching it
+    // Scenario::lineTime: when each direction of the line is free again (steady clock, us).
+    int64_t requestLineFreeUs = 0;
+    int64_t replyLineFreeUs = 0;
     SimCounters counters;
 };
 
-int DeviceSimulator::Engine::TimeoutMs(int64_t nowMs) const {
+int64_t DeviceSimulator::Engine::TimeoutUs(int64_t nowMs, int64_t nowUs) const {
     if (pending.empty())
         return -1;
-    const int64_t left = pending.front().dueMs - nowMs;
-    return int(std::clamp<int64_t>(left, 0, INT_MAX));
+    const Pending& next = pending.front();
+    return std::max<int64_t>({(next.dueMs - nowMs) * 1000, next.dueUs - nowUs, 0});
 }
 
 void DeviceSimulator::Engine::Wait(int master, int wake, int64_t nowMs) {
@@ -86,7 +102,9 @@ void DeviceSimulator::Engine::Wait(int master, int wake, int64_t nowMs) {
     if (!out.empty())
         fds[0].events |= POLLOUT;
     masterReadable = false;
-    if (poll(fds, 2, TimeoutMs(nowMs)) <= 0)
+    const int64_t timeoutUs = TimeoutUs(nowMs, SteadyNowUs());
+    const timespec timeout{time_t(timeoutUs / 1000000), long(timeoutUs % 1000000) * 1000};
+    if (ppoll(fds, 2, timeoutUs < 0 ? nullptr : &timeout, nullptr) <= 0)
         return;
     masterReadable = (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
@@ -101,20 +119,41 @@ void DeviceSimulator::Engine::ReadRequests(int master, int64_t nowMs) {
         return;
     }
     counters.bytesReceived += uint64_t(got);
+    const int64_t nowUs = SteadyNowUs();
     for (const RequestKind kind : parser.Feed(chunk, size_t(got))) {
         Count(kind);
+        const size_t requestLength =
+            kind == RequestKind::Flash ? kFlashRequest.size() : kHousingRequest.size();
         if (auto reply = model.Answer(kind)) {
             ++counters.repliesQueued;
             const int64_t due = nowMs + model.GetScenario().replyDelayMs + model.ExtraDelayMs();
-            const auto at = std::upper_bound(pending.begin(), pending.end(), due,
-                                             [](int64_t d, const Pending& p) { return d < p.dueMs; });
-            pending.insert(at, {due, std::move(*reply)});
+            const int64_t dueUs = ReplyDueUs(master, nowUs, requestLength, reply->size());
+            const auto at =
+                std::upper_bound(pending.begin(), pending.end(), due,
+                                 [](int64_t d, const Pending& p) { return d < p.dueMs; });
+            pending.insert(at, {due, dueUs, std::move(*reply)});
         }
     }
 }
 
+int64_t DeviceSimulator::Engine::ReplyDueUs(int master, int64_t nowUs, size_t requestLength,
+                                            size_t replyLength) {
+    const Scenario& s = model.GetScenario();
+    if (!s.lineTime)
+        return nowUs + s.reactUs;
+    // The rate is read at every request: the port sets it after the device has started.
+    const uint32_t baud = platform::ReadBaudRate(master);
+    const double byteUs = baud == 0 ? 0.0 : 10e6 / baud;
+    const auto onLine = [&](size_t bytes) { return int64_t(std::llround(double(bytes) * byteUs)); };
+    requestLineFreeUs = std::max(nowUs, requestLineFreeUs) + onLine(requestLength);
+    const int64_t replyStartUs = std::max(requestLineFreeUs + s.reactUs, replyLineFreeUs);
+    replyLineFreeUs = replyStartUs + onLine(replyLength);
+    return replyLineFreeUs;
+}
+
 void DeviceSimulator::Engine::ReleaseDue(int64_t nowMs) {
-    while (!pending.empty() && pending.front().dueMs <= nowMs) {
+    const int64_t nowUs = SteadyNowUs();
+    while (!pending.empty() && pending.front().dueMs <= nowMs && pending.front().dueUs <= nowUs) {
         out.push_back(std::move(pending.front().bytes));
         pending.pop_front();
     }
@@ -227,6 +266,9 @@ void DeviceSimulator::Publish(const SimCounters& counters, uint64_t syncSeen) {
 }
 
 void DeviceSimulator::Run() {
+    // Replies paced at the line's speed are due microseconds apart: the kernel's default
+    // slack of 50 us on every timed wait would add itself to each of them.
+    prctl(PR_SET_TIMERSLACK, 1UL);
     Engine& e = *engine_;
     const int master = pty_.MasterFd();
     while (!stopping_) {

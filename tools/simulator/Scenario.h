@@ -83,6 +83,16 @@ struct Scenario {
     uint32_t oddDelayMs = 0;
     size_t oddLength = kReplyLength;
 
+    // Time on the wire, for benchmarks: over a pty every byte arrives at once, whatever
+    // the "baud". With `lineTime` a request is whole at the device only when its bytes have
+    // crossed the line, and a reply leaves once its bytes have: 10 bits a byte at the rate
+    // the port is set to, one byte after another in each direction. `reactUs` is the
+    // device's time between a whole request and the first byte of its reply. A poll then
+    // takes at least 2 x (7 + 20) x 10 / baud seconds plus twice the reaction. Both come on
+    // top of `replyDelayMs`.
+    bool lineTime = false;
+    uint32_t reactUs = 0;
+
     // The flash memory, read one record per request. Past the last record the device
     // keeps answering with that record if it is an end record (any kind but 'a' and
     // 'o'), otherwise with a record of kind 'f'.
