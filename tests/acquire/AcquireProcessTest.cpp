@@ -270,7 +270,11 @@ TEST_F(AcquireProcess, AnUnplugEndsTheRunUnlessItShallReconnect) {
         if (reconnect)
             args.push_back("--reconnect");
         auto acquire = Start(args);
-        ASSERT_TRUE(Until([&] { return device->Counters().sensorRequests >= 4; }));
+        // Four polls logged (a sensor request seen is not yet a line written).
+        ASSERT_TRUE(Until([&] {
+            bool ended = false;
+            return LogLines(FileBytes(Path("unplug.txt")), ended).size() >= 4;
+        }));
         device->Unplug();
         platform::SleepMs(300);
         device.reset(); // the link goes with the simulator ...
