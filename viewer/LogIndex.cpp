@@ -9,7 +9,6 @@ namespace orvi::viewer {
 
 namespace {
 
-constexpr float kInf = std::numeric_limits<float>::infinity();
 
 template <class T>
 void Reset(std::array<T, kChannelCount>& min, std::array<T, kChannelCount>& max) {
