@@ -9,7 +9,6 @@ namespace orvi::viewer {
 
 namespace {
 
-
 template <class T>
 void Reset(std::array<T, kChannelCount>& min, std::array<T, kChannelCount>& max) {
     min.fill(std::numeric_limits<T>::infinity());
