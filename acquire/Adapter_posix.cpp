@@ -1,12 +1,14 @@
 #include "acquire/Adapter.h"
 
 #include "platform/PortNames.h"
-#include "platform/UsbSerialAdapters.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -17,7 +19,6 @@ namespace orvi::acquire {
 namespace {
 
 constexpr int kHighestSearchedPort = 256;
-constexpr const char* kClassTtyDir = "/sys/class/tty";
 
 std::string RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
@@ -47,17 +48,57 @@ std::string ReadLine(const std::string& path) {
     return line;
 }
 
-// The serial number of the USB device above a tty's sysfs device folder.
-std::string SerialOfDevice(const std::string& device) {
-    const std::string name = device.substr(device.rfind('/') + 1);
-    std::string dir = RealPath(std::string(kClassTtyDir) + "/" + name + "/device");
+// The folder of the port's USB interface and of its USB device above the sysfs folder of a
+// tty (class/tty/<name>/device: the interface itself for ttyACM, a port folder below it for
+// ttyUSB).
+struct TUsbFolders {
+    std::string Interface;
+    std::string Device;
+};
+
+TUsbFolders UsbFoldersOf(const std::string& ttyName, const std::string& sysRoot) {
+    TUsbFolders found;
+    std::string dir = RealPath(sysRoot + "/class/tty/" + ttyName + "/device");
     struct stat st {};
-    while (dir.size() > 1) {
+    while (dir.size() > 1 && found.Device.empty()) {
+        if (found.Interface.empty() && stat((dir + "/bInterfaceNumber").c_str(), &st) == 0)
+            found.Interface = dir;
         if (stat((dir + "/idVendor").c_str(), &st) == 0)
-            return ReadLine(dir + "/serial");
+            found.Device = dir;
         dir = dir.substr(0, dir.rfind('/'));
     }
-    return {};
+    return found;
+}
+
+TPortIdentity IdentityOfTty(const std::string& ttyName, const std::string& sysRoot) {
+    const TUsbFolders usb = UsbFoldersOf(ttyName, sysRoot);
+    TPortIdentity identity;
+    if (usb.Device.empty())
+        return identity;
+    identity.Serial = ReadLine(usb.Device + "/serial");
+    if (!usb.Interface.empty())
+        identity.Interface = ReadLine(usb.Interface + "/bInterfaceNumber");
+    if (identity.Serial.empty())
+        identity.BusPath = usb.Interface.substr(usb.Interface.rfind('/') + 1);
+    return identity;
+}
+
+bool operator==(const TPortIdentity& a, const TPortIdentity& b) {
+    return a.Serial == b.Serial && a.Interface == b.Interface && a.BusPath == b.BusPath;
+}
+
+// A character device that is a terminal. One that this user may not open is taken for one: the
+// open fails later with the access hint.
+bool IsSerialPort(const std::string& real) {
+    struct stat st {};
+    if (stat(real.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EACCES || errno == EBUSY;
+    const bool terminal = isatty(fd) == 1;
+    close(fd);
+    return terminal;
 }
 
 } // namespace
@@ -76,6 +117,8 @@ TPortNumber::TPortNumber(const std::string& name) {
     const std::string real = RealPath(path);
     if (real.empty())
         throw std::runtime_error("there is no device " + name);
+    if (!IsSerialPort(real))
+        throw std::runtime_error(name + " is not a serial port");
     number_ = NumberOfDevice(real);
     if (number_ > 0)
         return;
@@ -104,22 +147,62 @@ std::string PortDevice(int portNumber) {
     return platform::ResolvePortName(platform::ComDeviceName(portNumber));
 }
 
-std::string UsbSerialNumber(int portNumber) {
-    const std::string real = RealPath(PortDevice(portNumber));
-    return real.empty() ? std::string() : SerialOfDevice(real);
+std::string TPortIdentity::Words() const {
+    if (Serial.empty())
+        return "USB port " + BusPath;
+    return "USB serial number " + Serial + (Interface.empty() ? "" : ", interface " + Interface);
 }
 
-int FindUsbSerialNumber(const std::string& serial) {
-    if (serial.empty())
-        return 0;
-    for (const platform::UsbSerialAdapter& a : platform::FindUsbSerialAdapters(kClassTtyDir)) {
-        if (SerialOfDevice(a.device) == serial) {
-            const int n = NumberOfDevice(RealPath(a.device));
-            if (n > 0)
-                return n;
-        }
+TPortIdentity IdentityOf(const std::string& device, const std::string& sysRoot) {
+    const std::string real = RealPath(device);
+    const std::string& path = real.empty() ? device : real;
+    return IdentityOfTty(path.substr(path.rfind('/') + 1), sysRoot);
+}
+
+std::vector<std::string> PortsWithIdentity(const TPortIdentity& identity,
+                                           const std::string& sysRoot, const std::string& devRoot) {
+    std::vector<std::string> ports;
+    if (!identity.Known())
+        return ports;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(sysRoot + "/class/tty", error)) {
+        const std::string name = entry.path().filename().string();
+        if (IdentityOfTty(name, sysRoot) == identity)
+            ports.push_back(devRoot + "/" + name);
     }
-    return 0;
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+int PortNumberOf(const std::string& device, TPortNumber* named) {
+    const std::string real = RealPath(device);
+    if (real.empty())
+        return 0;
+    if (const int n = NumberOfDevice(real); n > 0)
+        return n;
+    return named != nullptr && named->Repoint(device) ? named->Number() : 0;
+}
+
+bool TPortNumber::Repoint(const std::string& device) {
+    if (privateFolder_.empty())
+        return false;
+    const std::string link = privateFolder_ + "/COM1";
+    const std::string fresh = privateFolder_ + "/COM1.new";
+    unlink(fresh.c_str());
+    return symlink(Absolute(device).c_str(), fresh.c_str()) == 0 &&
+           rename(fresh.c_str(), link.c_str()) == 0;
+}
+
+std::string LossReason(int portNumber, const std::string& componentText) {
+    const std::string device = PortDevice(portNumber);
+    struct stat st {};
+    if (stat(device.c_str(), &st) != 0)
+        return errno == ENOENT ? "the adapter was unplugged" : std::strerror(errno);
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    close(fd);
+    return componentText.substr(0, componentText.find_last_not_of(" .") + 1);
 }
 
 std::string AccessHint(int portNumber) {

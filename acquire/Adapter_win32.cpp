@@ -19,13 +19,31 @@ std::string PortDevice(int portNumber) {
     return "COM" + std::to_string(portNumber);
 }
 
-// The serial device map names no USB serial numbers: a reconnect waits for the same port.
-std::string UsbSerialNumber(int) {
+// The serial device map names no USB serial numbers or interfaces: a reconnect waits for the
+// same port.
+std::string TPortIdentity::Words() const {
     return {};
 }
 
-int FindUsbSerialNumber(const std::string&) {
-    return 0;
+TPortIdentity IdentityOf(const std::string&, const std::string&) {
+    return {};
+}
+
+std::vector<std::string> PortsWithIdentity(const TPortIdentity&, const std::string&,
+                                           const std::string&) {
+    return {};
+}
+
+int PortNumberOf(const std::string& device, TPortNumber*) {
+    return platform::PortNumberFromName(device);
+}
+
+bool TPortNumber::Repoint(const std::string&) {
+    return false;
+}
+
+std::string LossReason(int, const std::string& componentText) {
+    return componentText;
 }
 
 std::string AccessHint(int) {

@@ -8,7 +8,9 @@ namespace orvi::acquire {
 
 namespace {
 
-constexpr uint64_t kMaxUnits = 1000000000;
+// The longest run: a million hours (114 years), well inside what the steady clock's
+// nanoseconds hold (292 years), so that the end of a run is never computed past them.
+constexpr uint64_t kMaxDurationMs = uint64_t(1000000) * 60 * 60 * 1000;
 
 std::optional<uint64_t> WholeNumber(const std::string& text, uint64_t low, uint64_t high) {
     uint64_t value = 0;
@@ -75,12 +77,14 @@ const std::vector<TOption>& Options() {
              o.DurationMs = ParseDuration(v);
              return o.DurationMs
                         ? std::string()
-                        : "--duration: \"" + v + "\" is not a time such as 90s, 10m or 12h";
+                        : "--duration: \"" + v +
+                              "\" is not a time such as 90, 90s, 10m or 12h, at most 1000000h";
          }},
         {"--reconnect", false, Flag(&TAcquireOptions::Reconnect)},
         {"--json", false, Flag(&TAcquireOptions::Json)},
         {"--help", false, Flag(&TAcquireOptions::Help)},
         {"-h", false, Flag(&TAcquireOptions::Help)},
+        {"--version", false, Flag(&TAcquireOptions::Version)},
     };
     return options;
 }
@@ -106,9 +110,10 @@ std::string ApplyArgument(const std::vector<std::string>& args, size_t& i, TAcqu
 } // namespace
 
 std::optional<uint64_t> ParseDuration(const std::string& text) {
-    if (text.size() < 2)
+    if (text.empty())
         return std::nullopt;
     uint64_t unitMs = 0;
+    size_t digits = text.size() - 1;
     switch (text.back()) {
     case 's':
         unitMs = 1000;
@@ -119,10 +124,11 @@ std::optional<uint64_t> ParseDuration(const std::string& text) {
     case 'h':
         unitMs = 60 * 60 * 1000;
         break;
-    default:
-        return std::nullopt;
+    default: // a bare number is seconds, as timeout, sleep and systemd read it
+        unitMs = 1000;
+        digits = text.size();
     }
-    const auto units = WholeNumber(text.substr(0, text.size() - 1), 1, kMaxUnits);
+    const auto units = WholeNumber(text.substr(0, digits), 1, kMaxDurationMs / unitMs);
     if (!units)
         return std::nullopt;
     return *units * unitMs;
@@ -149,26 +155,32 @@ Port:
   --interval MS     poll interval in milliseconds, at least 1 (default 1); a poll
                     that takes longer drops the ticks that fall into it
   --reconnect       a lost port or a silent device does not end the run: wait for
-                    the same adapter (the same USB serial number where it has one,
-                    otherwise the same port) and go on; the gap shows in the ticks
+                    the same port (its USB serial number and interface number, or
+                    its place on the bus; a /dev/serial/by-id link as given) and go
+                    on; the gap shows in the ticks
 Output:
   --log FILE        write the data log to FILE (an existing file is emptied)
   --log-dir DIR     write the data log to DIR under a name made from the local date
                     and time, YYYY_M_D_h_m.txt; when that name is taken, _2, _3, ...
                     is added, so an earlier file is never emptied
                     (without --log or --log-dir no file is written)
-  --json            one JSON object per record on standard output: tick, time (UTC,
-                    ISO 8601 with milliseconds) and the fields housing1, sensor1, ...
-                    housing4, sensor4 (°C), roll, pitch (°), zero_count
+  --json            one JSON object per record on standard output: seq (its line
+                    in the log), tick, time (UTC, ISO 8601 with milliseconds, when
+                    the reply came) and the fields housing1, sensor1, ... housing4,
+                    sensor4 (°C), roll, pitch (°), zero_count; a reader that falls
+                    behind loses stream records (counted), never log lines
 End of the run:
   --polls N         after N logged polls
-  --duration T      after T: a number followed by s, m or h (90s, 10m, 12h)
+  --duration T      after T: seconds, or a number followed by s, m or h (90, 90s,
+                    10m, 12h); at most 1000000h
   The run also ends at the device's end-of-data mark and at SIGINT or SIGTERM
   (Ctrl+C, Ctrl+Break on Windows): the poll in progress completes and is logged.
   SIGHUP closes the data log and opens it again under the same name (for log
-  rotation; a file still there keeps its lines and the new ones follow).
+  rotation; a file still there keeps its lines and the new ones follow). The log
+  is written in append mode: a file emptied by copytruncate goes on at its start.
 Other:
   --help            this text
+  --version         the program's version
 
 On a terminal a status line (refreshed at most twice a second) goes to standard
 error; otherwise only warnings and errors, one line each.

@@ -26,6 +26,7 @@ struct TAcquireOptions {
     bool Reconnect = false;
     bool Json = false;
     bool Help = false;
+    bool Version = false;
 };
 
 struct TParsedCommandLine {
@@ -37,7 +38,8 @@ struct TParsedCommandLine {
 // "=" ("--baud 921600", "--baud=921600").
 TParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// "10m" -> 600000; a number with s, m or h, 1 to 10^9 units. Empty when it is not one.
+// "10m" -> 600000, "5" -> 5000: a whole number of seconds, or one followed by s, m or h; at
+// least 1 unit and at most 1000000 hours. Empty when it is not one.
 std::optional<uint64_t> ParseDuration(const std::string& text);
 
 std::string UsageText();

@@ -3,6 +3,7 @@
 #include "acquire/Terminal.h"
 #include "app/DataLog.h"
 #include "app/RecordFields.h"
+#include "serial/Exceptions.h"
 
 #include <cmath>
 #include <ctime>
@@ -13,6 +14,8 @@ namespace orvi::acquire {
 namespace {
 
 constexpr auto kRedraw = std::chrono::milliseconds(500);
+constexpr int kMaxSuffix = 100000;
+constexpr size_t kQueuedLines = 256;
 
 std::tm Broken(std::chrono::system_clock::time_point when, bool utc) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
@@ -54,22 +57,30 @@ std::string JsonLine(uint64_t seq, const app::TMeasurementRecord& record,
     return line;
 }
 
-std::string DatedLogPath(const std::string& dir, std::chrono::system_clock::time_point when) {
+std::unique_ptr<app::TDataLog> CreateDatedLog(const std::string& dir,
+                                              std::chrono::system_clock::time_point when,
+                                              std::string& path) {
     const std::tm t = Broken(when, false);
     const std::string name =
         app::DateFileName(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min);
     const std::string stem =
         (std::filesystem::path(dir) / name.substr(0, name.size() - 4)).string();
-    std::string path = stem + ".txt";
-    std::error_code ignored;
-    for (int suffix = 2; std::filesystem::exists(path, ignored); ++suffix)
-        path = stem + "_" + std::to_string(suffix) + ".txt";
-    return path;
+    for (int suffix = 1;; ++suffix) {
+        path = suffix == 1 ? stem + ".txt" : stem + "_" + std::to_string(suffix) + ".txt";
+        try {
+            return std::make_unique<app::TDataLog>(path, app::TDataLog::TOpen::CreateNew);
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode() != app::TDataLog::kNameTaken || suffix >= kMaxSuffix)
+                throw;
+        }
+    }
 }
 
-TStatusLine::TStatusLine(std::FILE* err) : err_(err), terminal_(platform::IsTerminal(err)) {}
+TStatusLine::TStatusLine(std::FILE* err, bool showStatus)
+    : writer_(err, kQueuedLines), terminal_(showStatus) {}
 
-void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r, uint64_t logBytes) {
+void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r,
+                         std::optional<uint64_t> logBytes) {
     const auto now = std::chrono::steady_clock::now();
     if (!terminal_ || now - drawn_ < kRedraw)
         return;
@@ -82,30 +93,31 @@ void TStatusLine::Update(uint64_t polls, const app::TMeasurementRecord& r, uint6
     for (size_t channel = 0; channel < 4; ++channel)
         text += app::LogNumberText(r.Housing[channel]) + "/" +
                 app::LogNumberText(r.Sensor[channel]) + " ";
-    text += "°C  log " + std::to_string(logBytes / 1024) + " KiB";
-    Clear();
-    std::fputs(text.c_str(), err_);
-    std::fflush(err_);
-    shown_ = true;
+    text += "°C";
+    if (logBytes)
+        text += "  log " + std::to_string(*logBytes / 1024) + " KiB";
+    std::string out;
+    Clear(out);
+    shown_ = writer_.Put(out + text);
 }
 
 void TStatusLine::Say(const std::string& line) {
-    Clear();
-    std::fputs(("orvi_acquire: " + line + "\n").c_str(), err_);
-    std::fflush(err_);
+    std::string out;
+    Clear(out);
+    writer_.Put(out + "orvi_acquire: " + line + "\n");
     drawn_ = {}; // the status comes back at the next update
 }
 
 void TStatusLine::Finish() {
     if (shown_)
-        std::fputs("\n", err_);
+        writer_.Put("\n");
     shown_ = false;
-    std::fflush(err_);
+    writer_.Close(std::chrono::seconds(1));
 }
 
-void TStatusLine::Clear() {
+void TStatusLine::Clear(std::string& text) {
     if (shown_)
-        std::fputs("\r\033[K", err_);
+        text += "\r\033[K";
     shown_ = false;
 }
 

@@ -16,8 +16,9 @@ struct TStopRequests {
 };
 
 // Points the process's handlers at `requests`, which must outlive the process's run. On
-// POSIX it also ignores SIGPIPE, so that a reader of the stream that goes away shows as a
-// failed write instead of ending the process with lines half handled.
+// POSIX it also ignores SIGPIPE and SIGXFSZ, so that a reader of the stream that goes away
+// and a file size limit show as failed writes instead of ending the process with lines half
+// handled.
 void InstallStopHandlers(TStopRequests& requests);
 
 } // namespace orvi::acquire

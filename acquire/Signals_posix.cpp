@@ -28,6 +28,9 @@ void InstallStopHandlers(TStopRequests& requests) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f, a filesystem's) makes the write fail with EFBIG instead
+    // of killing the process: the log is then cut back to whole lines, as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace orvi::acquire

@@ -17,6 +17,10 @@ int main(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return kEndedAsAsked;
     }
+    if (line.Options.Version && line.Error.empty()) {
+        std::fputs("orvi_acquire " ORVI_VERSION "\n", stdout);
+        return kEndedAsAsked;
+    }
     if (!line.Error.empty()) {
         std::fprintf(stderr, "orvi_acquire: %s\n\n%s", line.Error.c_str(), UsageText().c_str());
         return kBadCommandLine;

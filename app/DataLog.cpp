@@ -5,6 +5,7 @@
 #include "serial/Exceptions.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 
 namespace orvi::app {
@@ -60,6 +61,21 @@ std::string TidyExponent(const std::string& text) {
     return mantissa + "E" + sign + exponent;
 }
 
+// The line ends in a file kept by an append (only once, at a rotation: it is read whole).
+uint64_t CountLines(const std::string& fileName) {
+    std::FILE* in = detail::OpenForReading(fileName);
+    if (in == nullptr)
+        return 0;
+    uint64_t lines = 0;
+    char chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        for (size_t i = 0; i < n; ++i)
+            lines += chunk[i] == '\n';
+    }
+    std::fclose(in);
+    return lines;
+}
+
 } // namespace
 
 std::string LogNumberText(double value) {
@@ -96,12 +112,24 @@ std::string DateFileName(int year, int month, int day, int hour, int minute) {
 TDataLog::TDataLog(const std::string& fileName, TOpen mode) : fileName_(fileName) {
     std::string reason;
     intptr_t handle = kNoHandle;
-    const bool opened = mode == TOpen::Create
-                            ? detail::CreateExclusiveFile(fileName, handle, reason)
-                            : detail::OpenExclusiveForAppend(fileName, handle, size_, reason);
+    bool opened = false, taken = false;
+    switch (mode) {
+    case TOpen::Create:
+        opened = detail::CreateExclusiveFile(fileName, handle, reason);
+        break;
+    case TOpen::Append:
+        opened = detail::OpenExclusiveForAppend(fileName, handle, size_, reason);
+        break;
+    case TOpen::CreateNew:
+        opened = detail::CreateNewFile(fileName, handle, taken, reason);
+        break;
+    }
     if (!opened)
-        throw EInOutError("Cannot create file \"" + fileName + "\". " + reason, 0);
+        throw EInOutError("Cannot create file \"" + fileName + "\". " + reason,
+                          taken ? kNameTaken : 0);
     handle_ = handle;
+    if (size_ > 0)
+        lines_ = CountLines(fileName);
 }
 
 TDataLog::~TDataLog() {
@@ -119,18 +147,24 @@ void TDataLog::Write(const std::string& bytes) {
                               "\". It ends in part of a line that could not be cut off",
                           0);
     std::string reason;
-    if (!detail::WriteWholeBlock(handle_, bytes.data(), bytes.size(), reason)) {
+    size_t written = 0;
+    if (!detail::WriteWholeBlock(handle_, bytes.data(), bytes.size(), written, reason)) {
         // Part of the line may have reached the file before the disk filled up: a replay
-        // would read that torn rest as a record with zeros. The file is cut back to the end
-        // of the last whole line, so a line is there whole or not at all.
+        // would read that torn rest as a record with zeros. That part is cut off again, so a
+        // line is there whole or not at all.
         std::string cutReason;
-        if (!detail::CutFileTo(handle_, size_, cutReason)) {
+        if (!detail::CutOffEnd(handle_, written, cutReason)) {
             torn_ = true;
             reason += ". The file may end in part of a line: " + cutReason;
         }
         throw EInOutError("Cannot write to file \"" + fileName_ + "\". " + reason, 0);
     }
-    size_ += bytes.size();
+    uint64_t end = 0;
+    if (!detail::FileEnd(handle_, end))
+        end = size_ + bytes.size();
+    // A file that holds no more than this line was emptied by someone else meanwhile.
+    lines_ = end <= bytes.size() ? 1 : lines_ + 1;
+    size_ = end;
 }
 
 void TDataLog::Close() {

@@ -33,7 +33,10 @@ public:
     // Create: the file is made new, an existing one emptied (a run, the flash dump).
     // Append: lines go after what the file holds, a missing file is created (a log opened
     // again after rotation: a file that was not moved away keeps its lines).
-    enum class TOpen { Create, Append };
+    // CreateNew: the file is made new; a name that exists already is refused with
+    // kNameTaken as the error's code (a date-made name, where the next suffix is then taken).
+    enum class TOpen { Create, Append, CreateNew };
+    static constexpr int32_t kNameTaken = 80; // the system's "the file exists"
 
     // Opens the file. Throws orvi::EInOutError with the reason when it cannot be created or
     // another program holds it; the file is then left as it was.
@@ -43,8 +46,9 @@ public:
     TDataLog(const TDataLog&) = delete;
     TDataLog& operator=(const TDataLog&) = delete;
 
-    // Writes all bytes (one line) at the end of the file, or none of them: when they cannot
-    // all be written (a full disk), the file is cut back to where it ended before, so that it
+    // Writes all bytes (one line) at the end of the file as it is then (a file emptied by
+    // someone else goes on at its start), or none of them: when they cannot all be written (a
+    // full disk, a size limit), the part that was written is cut off again, so that the file
     // never ends in part of a line, and orvi::EInOutError is thrown; the file stays open.
     // Should the cut itself fail, the file may end in part of a line and the log takes no
     // further lines (each Write then throws): a line written after the torn rest would join
@@ -56,14 +60,19 @@ public:
 
     bool IsOpen() const { return handle_ != kNoHandle; }
     const std::string& FileName() const { return fileName_; }
-    // Bytes of the whole lines in the file.
+    // Bytes in the file after the last line written (what it held when opened, before any).
     uint64_t Size() const { return size_; }
+    // The number of the last line written, counted from the file's start: an opened file's
+    // lines count, and a file found emptied at a write (logrotate's copytruncate) starts
+    // again at 1.
+    uint64_t Lines() const { return lines_; }
 
 private:
     static constexpr intptr_t kNoHandle = -1;
     std::string fileName_;
     intptr_t handle_ = kNoHandle;
-    uint64_t size_ = 0; // bytes of the lines written whole
+    uint64_t size_ = 0;  // bytes in the file after the last write
+    uint64_t lines_ = 0; // lines in the file after the last write
     bool torn_ = false; // a failed cut left part of a line at the end of the file
 };
 

@@ -16,18 +16,30 @@ bool Fail(std::string& reason) {
     return false;
 }
 
+constexpr int kWriteFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
+
+// Takes the lock of a file just opened; closes it on failure.
+bool Lock(int fd, std::string& reason) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    if (errno == EWOULDBLOCK)
+        errno = EBUSY; // "held by another program" reads better than "try again"
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return Fail(reason);
+}
+
 } // namespace
 
 bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string& reason) {
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = open(name.c_str(), kWriteFlags | O_CREAT, 0644);
     if (fd < 0)
         return Fail(reason);
+    if (!Lock(fd, reason))
+        return false;
     struct stat st {};
-    const bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 &&
-                    (!S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0);
-    if (!ok) {
-        if (errno == EWOULDBLOCK)
-            errno = EBUSY; // "held by another program" reads better than "try again"
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
         const int err = errno;
         close(fd);
         errno = err;
@@ -37,17 +49,26 @@ bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string&
     return true;
 }
 
-bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t& size,
-                            std::string& reason) {
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+bool CreateNewFile(const std::string& name, intptr_t& handle, bool& exists, std::string& reason) {
+    const int fd = open(name.c_str(), kWriteFlags | O_CREAT | O_EXCL, 0644);
+    exists = fd < 0 && errno == EEXIST;
     if (fd < 0)
         return Fail(reason);
+    if (!Lock(fd, reason))
+        return false;
+    handle = fd;
+    return true;
+}
+
+bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t& size,
+                            std::string& reason) {
+    const int fd = open(name.c_str(), kWriteFlags | O_CREAT, 0644);
+    if (fd < 0)
+        return Fail(reason);
+    if (!Lock(fd, reason))
+        return false;
     struct stat st {};
-    const bool ok =
-        flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && lseek(fd, 0, SEEK_END) >= 0;
-    if (!ok) {
-        if (errno == EWOULDBLOCK)
-            errno = EBUSY;
+    if (fstat(fd, &st) != 0) {
         const int err = errno;
         close(fd);
         errno = err;
@@ -58,7 +79,9 @@ bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t&
     return true;
 }
 
-bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason) {
+bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, size_t& written,
+                     std::string& reason) {
+    written = 0;
     while (size > 0) {
         const ssize_t n = write(int(handle), data, size);
         if (n < 0 && errno == EINTR)
@@ -70,18 +93,29 @@ bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string
         }
         data += n;
         size -= size_t(n);
+        written += size_t(n);
     }
     return true;
 }
 
-bool CutFileTo(intptr_t handle, uint64_t size, std::string& reason) {
+bool CutOffEnd(intptr_t handle, uint64_t bytes, std::string& reason) {
     struct stat st {};
     if (fstat(int(handle), &st) != 0)
         return Fail(reason);
-    if (!S_ISREG(st.st_mode))
+    if (!S_ISREG(st.st_mode) || bytes == 0)
         return true;
-    if (ftruncate(int(handle), off_t(size)) != 0 || lseek(int(handle), off_t(size), SEEK_SET) < 0)
+    const off_t size = st.st_size > off_t(bytes) ? st.st_size - off_t(bytes) : 0;
+    if (ftruncate(int(handle), size) != 0)
         return Fail(reason);
+    return true;
+}
+
+// With O_APPEND the write position is the file's end after every write: no stat needed.
+bool FileEnd(intptr_t handle, uint64_t& end) {
+    const off_t at = lseek(int(handle), 0, SEEK_CUR);
+    if (at <= 0)
+        return false;
+    end = uint64_t(at);
     return true;
 }
 

@@ -37,6 +37,17 @@ bool CreateExclusiveFile(const std::string& name, intptr_t& handle, std::string&
     return true;
 }
 
+bool CreateNewFile(const std::string& name, intptr_t& handle, bool& exists, std::string& reason) {
+    HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    exists = h == INVALID_HANDLE_VALUE &&
+             (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
+    if (h == INVALID_HANDLE_VALUE)
+        return Fail(reason);
+    handle = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
 bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t& size,
                             std::string& reason) {
     HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -54,31 +65,51 @@ bool OpenExclusiveForAppend(const std::string& name, intptr_t& handle, uint64_t&
     return true;
 }
 
-bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, std::string& reason) {
+// Each write goes to the file's end as it is then (offset 0xFFFFFFFF'FFFFFFFF), as O_APPEND
+// does on POSIX.
+bool WriteWholeBlock(intptr_t handle, const char* data, size_t size, size_t& written,
+                     std::string& reason) {
     HANDLE h = reinterpret_cast<HANDLE>(handle);
+    written = 0;
     while (size > 0) {
-        DWORD written = 0;
+        DWORD done = 0;
         const DWORD chunk = size > 0x10000000 ? 0x10000000 : DWORD(size);
-        if (!WriteFile(h, data, chunk, &written, nullptr))
+        OVERLAPPED atEnd{};
+        atEnd.Offset = 0xFFFFFFFF;
+        atEnd.OffsetHigh = 0xFFFFFFFF;
+        if (!WriteFile(h, data, chunk, &done, GetFileType(h) == FILE_TYPE_DISK ? &atEnd : nullptr))
             return Fail(reason);
-        if (written == 0) {
+        if (done == 0) {
             SetLastError(ERROR_WRITE_FAULT);
             return Fail(reason);
         }
-        data += written;
-        size -= written;
+        data += done;
+        size -= done;
+        written += done;
     }
     return true;
 }
 
-bool CutFileTo(intptr_t handle, uint64_t size, std::string& reason) {
+bool CutOffEnd(intptr_t handle, uint64_t bytes, std::string& reason) {
     HANDLE h = reinterpret_cast<HANDLE>(handle);
-    if (GetFileType(h) != FILE_TYPE_DISK)
+    if (GetFileType(h) != FILE_TYPE_DISK || bytes == 0)
         return true;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size))
+        return Fail(reason);
     LARGE_INTEGER at;
-    at.QuadPart = LONGLONG(size);
+    at.QuadPart = size.QuadPart > LONGLONG(bytes) ? size.QuadPart - LONGLONG(bytes) : 0;
     if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
         return Fail(reason);
+    return true;
+}
+
+bool FileEnd(intptr_t handle, uint64_t& end) {
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size))
+        return false;
+    end = uint64_t(size.QuadPart);
     return true;
 }
 

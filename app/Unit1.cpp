@@ -25,7 +25,10 @@ namespace orvi::app {
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent), CPort(std::make_unique<TOrvComPort>(this)),
-      Device(*CPort, {[] { QCoreApplication::processEvents(); }, [this] { return FClosing; }, {}}),
+      Device(*CPort,
+             {[] { QCoreApplication::processEvents(); }, [this] { return FClosing; }, {},
+              TStrayBytes::StartOfNextReply, {}}),
+      Run(*CPort, Device, [this] { return TickSource(); }),
       TickSource(&platform::TickCount), DeviceMapReader(&platform::ReadSerialDeviceMap),
       FEventAdapter(std::make_unique<QtEventAdapter>()) {
     InstallStandardErrorDisplay();

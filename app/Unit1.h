@@ -14,7 +14,9 @@
 // The work is split over several files: Unit1.cpp (creation, handlers' wiring, closing),
 // Unit1Layout.cpp (controls and their places), Unit1Run.cpp (runs, display, data log),
 // Unit1Port.cpp (port search, opening, test), Unit1Replay.cpp (replay) and
-// FlashDownload.cpp; the device exchanges are TDeviceExchange's (DeviceExchange.h).
+// FlashDownload.cpp; the device exchanges are TDeviceExchange's (DeviceExchange.h), the
+// run's port opening, poll, log line and ending TAcquisitionRun's (AcquisitionRun.h).
+#include "app/AcquisitionRun.h"
 #include "app/DataLog.h"
 #include "app/DeviceExchange.h"
 #include "app/LogReplay.h"
@@ -84,6 +86,9 @@ public:
     std::unique_ptr<TOrvComPort> CPort;
     // The device exchanges over CPort; its reply wait serves the window's events.
     TDeviceExchange Device;
+    // The run shared with orvi_acquire: opening, polls, the data log and the ending; the
+    // window drives it from Timer1 and keeps the controls, flags and messages.
+    TAcquisitionRun Run;
 
     // The eight channels in the order housing 1, sensor 1, ..., housing 4, sensor 4.
     std::array<TLabeledEdit*, 8> MaxEdits() const;
@@ -101,7 +106,8 @@ public:
     bool PollBusy = false;
     bool LogToFile = false;
     bool FlashReading = false;
-    std::unique_ptr<TDataLog> OutputFile; // the run's data log or the flash dump
+    // The run's data log or the flash dump (the run's Log).
+    std::unique_ptr<TDataLog>& OutputFile = Run.Log;
     std::unique_ptr<TLogReader> ReplayFile;
     int32_t ReplayFirstTick = 0;
     uint32_t ReplayStartTick = 0;

@@ -10,10 +10,6 @@
 
 namespace orvi::app {
 
-namespace {
-constexpr int kHighestPort = 65535;
-} // namespace
-
 int TForm1::FindUsbSerialPort() {
     return app::FindUsbSerialPort(DeviceMapReader, [this](int port) { return TryOpenPort(port); });
 }
@@ -21,18 +17,7 @@ int TForm1::FindUsbSerialPort() {
 // A number the port component cannot hold (0 would even ask the operator for a port) is
 // not probed.
 bool TForm1::TryOpenPort(int portNumber) {
-    if (portNumber <= 0 || portNumber > kHighestPort)
-        return false;
-    bool opened = false;
-    try {
-        CPort->SetComNumber(uint16_t(portNumber));
-        CPort->SetOpen(true);
-        opened = true;
-    } catch (const std::exception&) {
-        // The port cannot be opened: not the one searched for.
-    }
-    CPort->SetOpen(false);
-    return opened;
+    return Run.TryOpenPort(portNumber);
 }
 
 bool TForm1::FindAndOpenPort() {
@@ -52,13 +37,11 @@ void TForm1::SelectPortItem(int index) {
     PortN->setCurrentIndex(index >= 0 && index < PortN->count() ? index : -1);
 }
 
+// Closed before the speed is read: a speed that is no number leaves the port closed.
 void TForm1::OpenPortButtonClick() {
     CPort->SetOpen(false);
-    CPort->SetBaud(IntFromText(PortS->currentText().toStdString()));
-    CPort->SetComNumber(uint16_t(SelectedPortNumber()));
-    CPort->SetOpen(true);
-    CPort->FlushInput();
-    CPort->FlushOutput();
+    const int32_t baud = IntFromText(PortS->currentText().toStdString());
+    Run.OpenPort(SelectedPortNumber(), baud);
 }
 
 void TForm1::FindPortButtonClick() {

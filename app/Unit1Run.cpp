@@ -61,33 +61,18 @@ void TForm1::StartRun() {
 // Every step is carried out even when an earlier one fails (a port that went away must not
 // leave the data log open or the run half-stopped); the first failure is raised at the end.
 void TForm1::StopRun() {
-    std::exception_ptr failure;
-    const auto step = [&failure](const std::function<void()>& action) {
-        try {
-            action();
-        } catch (...) {
-            if (!failure)
-                failure = std::current_exception();
-        }
-    };
     Timer1->stop();
-    if (CPort->Open()) {
-        step([this] {
-            CPort->FlushInput();
-            CPort->FlushOutput();
-        });
-    }
-    step([this] { CPort->SetOpen(false); });
+    const TAcquisitionRun::TEnding ending = Run.End(LogToFile);
     StopRequested = false;
     Running = false;
     PollBusy = false;
-    if (LogToFile)
-        step([this] { CloseOutputFile(); });
     Test->setEnabled(true);
     StartFlashButton->setEnabled(true);
     StartButton->setText(QStringLiteral("Старт"));
-    if (failure)
-        std::rethrow_exception(failure);
+    if (ending.Port)
+        std::rethrow_exception(ending.Port);
+    if (ending.Log)
+        std::rethrow_exception(ending.Log);
 }
 
 void TForm1::Timer1Timer() {
@@ -95,7 +80,7 @@ void TForm1::Timer1Timer() {
         return;
     PollBusy = true;
     try {
-        const TPollResult poll = Device.PollDevice();
+        const TPollResult poll = Run.Poll();
         if (poll == TPollResult::NoAnswer) {
             StopRun();
             Say(QStringLiteral("Пирометры не отвечают!"));
@@ -150,10 +135,10 @@ void TForm1::ShowRecord() {
 }
 
 void TForm1::WriteLogLine() {
-    Record.Tick = int32_t(TickSource());
+    Run.StampTick();
     if (!OutputFile)
         throw EInOutError("File not open", 103);
-    OutputFile->Write(LogLine(Record));
+    Run.LogRecord();
 }
 
 void TForm1::CloseOutputFile() {

@@ -1,11 +1,13 @@
 #pragma once
 // orvi_acquire (or any command) run as a process of its own, with standard output and error
-// in files of a test folder, the port folder of a simulated device in ORVI_PORT_DIR, and
-// optionally a file size limit (a disk that fills up).
+// in files of a test folder (or standard output into a pipe the test holds, as "fd:N"),
+// that folder as its TMPDIR (so that the test looks only at what it made), the port folder
+// of a simulated device in ORVI_PORT_DIR, and optionally a file size limit (ulimit -f).
 #include "platform/Clock.h"
 #include "tests/support/TempDir.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -25,16 +27,17 @@ inline const std::string kAcquire = ORVI_ACQUIRE_PATH;
 class TProcess {
 public:
     // Starts `argv` (argv[0] is the program's path) with ORVI_PORT_DIR=portDir, standard
-    // output into outPath and standard error into errPath.
+    // output into outPath and standard error into errPath, and TMPDIR the folder of errPath.
     TProcess(const std::vector<std::string>& argv, const std::string& portDir,
              const std::string& outPath, const std::string& errPath,
              std::optional<rlim_t> fileSizeLimit = std::nullopt) {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
-            if (std::strncmp(*e, "ORVI_PORT_DIR=", 14) != 0)
+            if (std::strncmp(*e, "ORVI_PORT_DIR=", 14) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0)
                 env.emplace_back(*e);
         }
         env.push_back("ORVI_PORT_DIR=" + portDir);
+        env.push_back("TMPDIR=" + errPath.substr(0, errPath.rfind('/')));
         std::vector<char*> args = Pointers(argv);
         std::vector<char*> envp = Pointers(env);
         pid_ = fork();
@@ -82,13 +85,15 @@ private:
     [[noreturn]] static void Child(std::vector<char*>& args, std::vector<char*>& envp,
                                    const std::string& outPath, const std::string& errPath,
                                    std::optional<rlim_t> fileSizeLimit) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const bool piped = outPath.rfind("fd:", 0) == 0; // "fd:N": a pipe the test holds
+        const int out = piped ? std::atoi(outPath.c_str() + 3)
+                              : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
         if (fileSizeLimit) {
-            // A write past the limit then fails with EFBIG, as on a full disk.
-            signal(SIGXFSZ, SIG_IGN);
+            // As `ulimit -f` sets it: SIGXFSZ keeps its default action (the end of a process
+            // that does not take care of it).
             rlimit limit{*fileSizeLimit, *fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }

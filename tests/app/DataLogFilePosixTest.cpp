@@ -99,6 +99,30 @@ TEST(DataLogPosix, AFullDiskLeavesNoTornLine) {
     }
 }
 
+// Emptied under the writer (logrotate's copytruncate, truncate -s 0): the next line goes to
+// the start, not after a hole of NUL bytes, and the line count starts again; a file opened
+// again for appending counts the lines it holds.
+TEST(DataLogPosix, AnEmptiedFileGoesOnAtItsStart) {
+    const std::string line = "1 2 3 4 5 6 7 8 9 10 11 12\r\n";
+    testing::TempDir dir;
+    const std::string path = dir.FilePath("rotated.txt");
+    TDataLog log(path);
+    for (int i = 0; i < 3; ++i)
+        log.Write(line);
+    EXPECT_EQ(log.Lines(), 3u);
+    ASSERT_EQ(truncate(path.c_str(), 0), 0);
+    log.Write(line);
+    EXPECT_EQ(FileBytes(path), line);
+    EXPECT_EQ(log.Lines(), 1u);
+    log.Write(line);
+    log.Close();
+    TDataLog again(path, TDataLog::TOpen::Append);
+    EXPECT_EQ(again.Lines(), 2u);
+    again.Write(line);
+    EXPECT_EQ(again.Lines(), 3u);
+    EXPECT_EQ(FileBytes(path), line + line + line);
+}
+
 // From now on the kernel refuses every ftruncate of this process with EIO (a seccomp filter,
 // which cannot be lifted again: call it in a child process only).
 bool RefuseTruncation() {

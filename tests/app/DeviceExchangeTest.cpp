@@ -1,12 +1,17 @@
 // The device exchange against the simulator on a pty, with the wait's sleeps counted: a
 // silent device is no answer after exactly 500 sleeps of 10 ms (taken at once here, so the
 // 5 s cost nothing), a poll stops after a missing housing reply, and a poll tells a reading
-// from the end-of-data mark.
+// from the end-of-data mark. And a device that answers one request late or with 25 bytes:
+// every later poll still decodes what the device meant for it.
+#include "app/DataLog.h"
 #include "app/DeviceExchange.h"
 #include "platform/Clock.h"
 #include "platform/MessageTarget.h"
 #include "serial/ComPort.h"
+#include "tools/simulator/DeviceModel.h"
 #include "tools/simulator/DeviceSimulator.h"
+
+#include <atomic>
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -58,7 +63,9 @@ TEST(DeviceExchange, PollResultsAndTheWaitsLength) {
                                             slept += ms;
                                             if (slept <= 500)
                                                 platform::SleepMs(ms);
-                                        }});
+                                        },
+                                        TStrayBytes::Discard,
+                                        {}});
         exchange.Record.Roll = 99;
         EXPECT_EQ(exchange.PollDevice(), c.expected);
         // The output worker may still be writing the last request.
@@ -76,6 +83,83 @@ TEST(DeviceExchange, PollResultsAndTheWaitsLength) {
         } else {
             EXPECT_LT(slept, c.slept);
             EXPECT_EQ(exchange.Record.Roll, -2) << "the reading is decoded, an end mark too";
+        }
+        port.SetOpen(false);
+    }
+}
+
+// The simulator's time, moved on by the exchange's counted sleeps: a reply 5.5 s late costs
+// about a second of real time.
+class TManualClock final : public sim::SimClock {
+public:
+    int64_t NowMs() const override { return now_; }
+    void Advance(uint32_t ms) { now_ += ms; }
+
+private:
+    std::atomic<int64_t> now_{0};
+};
+
+// Each poll's record against the device's replies to the last housing and sensor request it
+// received; the bytes discarded on the way are told once.
+TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
+    struct OddCase {
+        const char* name;
+        uint32_t delayMs;
+        size_t length;
+        const char* warning;
+    };
+    const OddCase cases[] = {
+        {"late reply", 5500, sim::kReplyLength, "20 bytes that came after the reply wait"},
+        {"25-byte reply", 0, 25, "5 bytes beyond a 20-byte reply were discarded"},
+    };
+    for (const OddCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Scenario s; // sweeping values: a shifted reply decodes to other numbers
+        s.oddHousing = 2;
+        s.oddDelayMs = c.delayMs;
+        s.oddLength = c.length;
+        TManualClock clock;
+        sim::DeviceSimulator device(s, sim::PortSetup{5, {}}, &clock);
+        const sim::DeviceModel meant(s);
+        TOrvComPort port;
+        port.SetAutoOpen(false);
+        port.SetComNumber(5);
+        port.SetOpen(true);
+        std::vector<std::string> warnings;
+        TDeviceExchange exchange(port, {[] { platform::ProcessOneMessage(0); },
+                                        {},
+                                        [&](uint32_t ms) {
+                                            clock.Advance(ms);
+                                            device.Sync();
+                                            platform::SleepMs(2);
+                                        },
+                                        TStrayBytes::Discard,
+                                        [&](const std::string& w) { warnings.push_back(w); }});
+        size_t readings = 0, silences = 0;
+        for (int poll = 0; poll < 8; ++poll) {
+            SCOPED_TRACE(poll);
+            clock.Advance(200); // polls 200 ms apart: the late reply comes between two
+            device.Sync();
+            platform::SleepMs(5);
+            const TPollResult result = exchange.PollDevice();
+            if (result == TPollResult::NoAnswer) {
+                ++silences;
+                continue;
+            }
+            ASSERT_EQ(result, TPollResult::Reading);
+            ++readings;
+            device.Sync();
+            const sim::SimCounters n = device.Counters();
+            TMeasurementRecord expected;
+            DecodePoll(meant.HousingAt(n.housingRequests - 1), meant.SensorAt(n.sensorRequests - 1),
+                       expected);
+            EXPECT_EQ(LogLine(exchange.Record), LogLine(expected));
+        }
+        EXPECT_EQ(silences, c.delayMs > 0 ? 1u : 0u);
+        EXPECT_EQ(readings + silences, 8u);
+        EXPECT_EQ(warnings.size(), 1u);
+        for (const std::string& warning : warnings) {
+            EXPECT_NE(warning.find(c.warning), std::string::npos) << warning;
         }
         port.SetOpen(false);
     }

@@ -256,6 +256,11 @@ TEST(SimulatorCommandLine, OptionsSetTheScenario) {
     EXPECT_EQ(Parse({"--flash-end", "x"}).scenario.flash.back().kind, 'x');
     EXPECT_EQ(Parse({"--short-replies"}).scenario.replyLength, 15u);
     EXPECT_TRUE(Parse({"--silent"}).scenario.silent);
+    const CommandLine odd = Parse({"--odd-reply", "2,5500,25"});
+    EXPECT_EQ(odd.scenario.oddHousing, 2u);
+    EXPECT_EQ(odd.scenario.oddDelayMs, 5500u);
+    EXPECT_EQ(odd.scenario.oddLength, 25u);
+    EXPECT_NE(Parse({"--odd-reply", "2,5500"}).error, "");
     EXPECT_TRUE(Parse({"--port", "3", "--help"}).help);
 }
 

@@ -2,6 +2,10 @@
 //   polls [baud] [seconds] [rounds]  polls per second and CPU of orvi_acquire and of the
 //                                    console (orvi_console_bench polls), alternating round by
 //                                    round under the same settings (interval 1 ms)
+//   versus OTHER [baud] [seconds] [rounds] [json]
+//                                    polls per second and CPU of this orvi_acquire and of
+//                                    OTHER (an earlier build), alternating round by round;
+//                                    with "json" both also write the JSON stream
 //   memory [seconds]                 resident memory of orvi_acquire after 1 s and at the end
 //                                    of a long run (600 for the 10-minute run)
 //   reconnect [times]                from the adapter coming back to the first poll on it
@@ -125,12 +129,15 @@ struct Measured {
     double cpuPercent = 0;
 };
 
-Measured AcquireRound(int baud, int seconds) {
+Measured AcquireRound(int baud, int seconds, const std::string& program = ORVI_ACQUIRE,
+                      bool json = false) {
     Folder f;
     orvi::sim::DeviceSimulator device(LateBy(baud), orvi::sim::PortSetup{5, f.path.string()});
-    const pid_t pid = Spawn({ORVI_ACQUIRE, "--port", "COM5", "--baud", std::to_string(baud),
-                             "--interval", "1", "--log", f.File("log.txt")},
-                            f.path.string(), f.File("out"), f.File("err"));
+    std::vector<std::string> args{program,    "--port", "COM5", "--baud", std::to_string(baud),
+                                  "--interval", "1",      "--log", f.File("log.txt")};
+    if (json)
+        args.push_back("--json");
+    const pid_t pid = Spawn(args, f.path.string(), f.File("out"), f.File("err"));
     orvi::platform::SleepMs(1000); // settle
     const size_t lines0 = Lines(f.File("log.txt"));
     const double cpu0 = CpuSeconds(pid);
@@ -179,6 +186,26 @@ int Polls(int baud, int seconds, int rounds) {
                 baud, rounds, seconds, acquirePolls / rounds, acquireCpu / rounds,
                 consolePolls / rounds, consoleCpu / rounds, acquirePolls / consolePolls,
                 consoleCpu > 0 ? acquireCpu / consoleCpu : 0.0);
+    return 0;
+}
+
+int Versus(const std::string& other, int baud, int seconds, int rounds, bool json) {
+    double polls[2] = {0, 0}, cpu[2] = {0, 0};
+    for (int r = 0; r < rounds; ++r) {
+        const Measured m[2] = {AcquireRound(baud, seconds, ORVI_ACQUIRE, json),
+                               AcquireRound(baud, seconds, other, json)};
+        std::printf("round %d: this %.1f polls/s, CPU %.2f%%; other %.1f polls/s, CPU %.2f%%\n",
+                    r + 1, m[0].pollsPerSecond, m[0].cpuPercent, m[1].pollsPerSecond,
+                    m[1].cpuPercent);
+        for (int i = 0; i < 2; ++i) {
+            polls[i] += m[i].pollsPerSecond;
+            cpu[i] += m[i].cpuPercent;
+        }
+    }
+    std::printf("baud %d, interval 1 ms%s, %d rounds of %d s: this %.1f polls/s at %.2f%% CPU, "
+                "other %.1f polls/s at %.2f%% CPU; polls ratio %.3f, CPU ratio %.3f\n",
+                baud, json ? ", --json" : "", rounds, seconds, polls[0] / rounds, cpu[0] / rounds, polls[1] / rounds,
+                cpu[1] / rounds, polls[0] / polls[1], cpu[1] > 0 ? cpu[0] / cpu[1] : 0.0);
     return 0;
 }
 
@@ -249,11 +276,15 @@ int main(int argc, char** argv) {
     if (mode == "polls")
         return Polls(Argument(argc, argv, 2, 921600), Argument(argc, argv, 3, 5),
                      Argument(argc, argv, 4, 3));
+    if (mode == "versus" && argc > 2)
+        return Versus(argv[2], Argument(argc, argv, 3, 921600), Argument(argc, argv, 4, 5),
+                      Argument(argc, argv, 5, 3), argc > 6 && std::string(argv[6]) == "json");
     if (mode == "memory")
         return Memory(Argument(argc, argv, 2, 20));
     if (mode == "reconnect")
         return Reconnect(Argument(argc, argv, 2, 5));
     std::fprintf(stderr, "usage: orvi_acquire_bench polls [baud] [seconds] [rounds]\n"
+                         "       orvi_acquire_bench versus OTHER [baud] [seconds] [rounds] [json]\n"
                          "       orvi_acquire_bench memory [seconds]\n"
                          "       orvi_acquire_bench reconnect [times]\n");
     return 2;

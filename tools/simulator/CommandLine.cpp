@@ -83,6 +83,23 @@ std::string FlashEnd(const std::string& text, Choices& c) {
     return Number("--flash-end", text, 0, 255, c.flashEnd);
 }
 
+// "N,MS,LEN": housing request N answered MS ms later than the others, with LEN bytes.
+std::string OddReply(const std::string& text, Scenario& s) {
+    const std::string option = "--odd-reply";
+    std::istringstream in(text);
+    std::string n, ms, length, rest;
+    if (!std::getline(in, n, ',') || !std::getline(in, ms, ',') || !std::getline(in, length, ',') ||
+        std::getline(in, rest))
+        return option + ": N,MS,LEN expected (request number, ms later, bytes)";
+    s.oddHousing.emplace();
+    std::string e = Number(option, n, 0, std::numeric_limits<int64_t>::max(), *s.oddHousing);
+    if (e.empty())
+        e = Number(option, ms, 0, UINT32_MAX, s.oddDelayMs);
+    if (e.empty())
+        e = Number(option, length, 0, int64_t(kMaxReplyLength), s.oddLength);
+    return e;
+}
+
 std::string NoReply(const std::string& kind, Scenario& s) {
     if (kind == "housing")
         s.answerHousing = false;
@@ -169,6 +186,7 @@ const std::vector<Option>& Options() {
              return Number("--reply-length", v, 0, int64_t(kMaxReplyLength),
                            c.line.scenario.replyLength);
          }},
+        {"--odd-reply", true, [](Choices& c, auto& v) { return OddReply(v, c.line.scenario); }},
         {"--flash-records", true,
          [](Choices& c, auto& v) {
              c.flashRecords.emplace();
@@ -270,6 +288,9 @@ Misbehaviour:
   --long-replies        replies of 25 bytes (5 filler bytes after the 20)
   --short-replies       replies of 15 bytes
   --reply-length N      replies of N bytes (0 to 4096)
+  --odd-reply N,MS,LEN  housing request N (from 0) answered MS ms later than the
+                        others and with LEN bytes: 2,5500,20 answers after the
+                        console's 5 s wait, 2,0,25 sends one reply of 25 bytes
 Flash memory:
   --flash-records N     N records, alternating housing ('a') and sensor ('o') sets,
                         then the end record; without it the memory is empty
@@ -296,6 +317,9 @@ std::string DescribeScenario(const Scenario& s) {
         out << ", replies " << s.replyDelayMs << " ms late";
     if (s.replyLength != kReplyLength)
         out << ", replies of " << s.replyLength << " bytes";
+    if (s.oddHousing)
+        out << ", housing request " << *s.oddHousing << " answered " << s.oddDelayMs
+            << " ms later with " << s.oddLength << " bytes";
     if (!s.flash.empty())
         out << ", flash memory of " << s.flash.size() - 1 << " records ending in "
             << KindText(s.flash.back().kind);

@@ -34,8 +34,13 @@ DeviceModel::DeviceModel(Scenario scenario) : scenario_(std::move(scenario)) {}
 
 std::optional<std::vector<uint8_t>> DeviceModel::Answer(RequestKind kind) {
     const uint64_t n = requests_[size_t(kind)]++;
+    extraDelayMs_ = 0;
     if (!Answers(kind, n))
         return std::nullopt;
+    if (kind == RequestKind::Housing && scenario_.oddHousing == n) {
+        extraDelayMs_ = scenario_.oddDelayMs;
+        return ShapeReply(ReplyAt(kind, n), scenario_.oddLength);
+    }
     return ShapeReply(ReplyAt(kind, n), scenario_.replyLength);
 }
 

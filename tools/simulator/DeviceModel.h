@@ -19,6 +19,8 @@ public:
     // The bytes to send for the next request of `kind` (already cut or padded to the
     // scenario's reply length), or nothing when the device keeps silent.
     std::optional<std::vector<uint8_t>> Answer(RequestKind kind);
+    // How much later than the scenario's reply delay the last answer is due.
+    uint32_t ExtraDelayMs() const { return extraDelayMs_; }
 
     // The 20-byte reply to request number `n` of a kind, silence aside.
     Reply HousingAt(uint64_t n) const;
@@ -33,6 +35,7 @@ private:
 
     Scenario scenario_;
     std::array<uint64_t, 3> requests_{}; // requests seen so far, by kind
+    uint32_t extraDelayMs_ = 0;
 };
 
 } // namespace orvi::sim

@@ -105,7 +105,10 @@ void DeviceSimulator::Engine::ReadRequests(int master, int64_t nowMs) {
         Count(kind);
         if (auto reply = model.Answer(kind)) {
             ++counters.repliesQueued;
-            pending.push_back({nowMs + model.GetScenario().replyDelayMs, std::move(*reply)});
+            const int64_t due = nowMs + model.GetScenario().replyDelayMs + model.ExtraDelayMs();
+            const auto at = std::upper_bound(pending.begin(), pending.end(), due,
+                                             [](int64_t d, const Pending& p) { return d < p.dueMs; });
+            pending.insert(at, {due, std::move(*reply)});
         }
     }
 }

@@ -106,7 +106,7 @@ std::string CheckScenario(const Scenario& s) {
     }
     if (!s.roll.Valid() || !s.pitch.Valid())
         return "roll or pitch: sweep range with low above high";
-    if (s.replyLength > kMaxReplyLength)
+    if (s.replyLength > kMaxReplyLength || s.oddLength > kMaxReplyLength)
         return "reply length above " + std::to_string(kMaxReplyLength) + " bytes";
     return {};
 }

@@ -76,6 +76,12 @@ struct Scenario {
     // or padded with filler above.
     uint32_t replyDelayMs = 0;
     size_t replyLength = kReplyLength;
+    // One housing request out of the ordinary: the one numbered `oddHousing` is answered
+    // `oddDelayMs` later than the others and with `oddLength` bytes (a reply that comes after
+    // the console's wait, a reply of 25 bytes). Replies go out in the order they fall due.
+    std::optional<uint64_t> oddHousing;
+    uint32_t oddDelayMs = 0;
+    size_t oddLength = kReplyLength;
 
     // The flash memory, read one record per request. Past the last record the device
     // keeps answering with that record if it is an end record (any kind but 'a' and
