@@ -66,7 +66,8 @@ bool CheckCombination(const TCommandLine& out, bool sizeGiven, std::string& erro
     else if ((out.From || out.To) && !ranged)
         error = "--from and --to go with --csv or --stats";
     else if (out.From && out.To && *out.From > *out.To)
-        error = "--from " + SecondsOf(*out.From) + " is after --to " + SecondsOf(*out.To);
+        error =
+            std::string("--from ") + SecondsOf(*out.From) + " is after --to " + SecondsOf(*out.To);
     return error.empty();
 }
 

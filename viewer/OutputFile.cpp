@@ -22,8 +22,12 @@ fs::path TemporaryName(const fs::path& output) {
     static std::atomic<uint64_t> counter{0};
     const uint64_t stamp =
         uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (counter++ << 48);
-    return output.parent_path() /
-           fs::path("." + output.filename().string() + "." + std::to_string(stamp) + ".part");
+    std::string name(1, '.');
+    name += output.filename().string();
+    name += '.';
+    name += std::to_string(stamp);
+    name += ".part";
+    return output.parent_path() / fs::path(name);
 }
 
 } // namespace

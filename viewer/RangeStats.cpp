@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 namespace orvi::viewer {
 
@@ -68,26 +70,38 @@ std::optional<TRangeStats> ComputeRangeStats(const TIndexedLog& log, TMsRange ra
     });
 }
 
+// Appends the fields, each after a comma.
+void Append(std::string& out, std::initializer_list<std::string_view> fields) {
+    for (const std::string_view field : fields) {
+        out += ',';
+        out += field;
+    }
+}
+
 std::string StatsCsv(const TRangeStats& stats, const std::optional<TDateName>& date) {
-    const char* const when = date ? ",local time" : "";
-    std::string out = std::string("channel,unit,count,not finite,min,min time (s)") + when +
-                      ",max,max time (s)" + when + ",mean,standard deviation\r\n";
+    const std::string_view when = date ? ",local time" : "";
+    std::string out = "channel,unit,count,not finite,min,min time (s)";
+    out += when;
+    out += ",max,max time (s)";
+    out += when;
+    out += ",mean,standard deviation\r\n";
     const auto time = [&](int64_t ms) {
         std::string text = SecondsText(ms);
         if (date)
-            text += "," + LocalTimeText(*date, ms);
+            Append(text, {LocalTimeText(*date, ms)});
         return text;
     };
     for (size_t c = 0; c < kChannelCount; ++c) {
         const app::TRecordField& field = app::RecordFields()[c + 1];
         const TChannelStats& s = stats.Channels[c];
-        out += std::string(field.Key) + "," + std::string(field.Unit) + "," +
-               std::to_string(s.Count) + "," + std::to_string(s.NotFinite) + ",";
+        out += field.Key;
+        Append(out, {field.Unit, std::to_string(s.Count), std::to_string(s.NotFinite)});
         if (s.Count > 0)
-            out += s.MinText + "," + time(s.MinMs) + "," + s.MaxText + "," + time(s.MaxMs);
+            Append(out, {s.MinText, time(s.MinMs), s.MaxText, time(s.MaxMs)});
         else
-            out += date ? ",,,,," : ",,,";
-        out += "," + Number(s.Mean) + "," + Number(s.StdDev) + "\r\n";
+            out += date ? ",,,,,," : ",,,,";
+        Append(out, {Number(s.Mean), Number(s.StdDev)});
+        out += "\r\n";
     }
     return out;
 }
