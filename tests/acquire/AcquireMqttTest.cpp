@@ -74,8 +74,11 @@ void ExpectEveryLoggedRecord(const std::string& dir, const std::vector<mqtt::TMe
         ASSERT_EQ(seq, highest[m.Log.Name] + 1) << m.Log.Name << ": a record was skipped";
         highest[m.Log.Name] = seq;
         std::string fields;
-        for (const app::TRecordField& field : app::RecordFields())
-            fields += (fields.empty() ? "" : " ") + Member(m.Payload, field.Key);
+        for (const app::TRecordField& field : app::RecordFields()) {
+            if (!fields.empty())
+                fields += ' ';
+            fields += Member(m.Payload, field.Key);
+        }
         ASSERT_LE(seq, logs[m.Log.Name].size());
         EXPECT_EQ(fields, logs[m.Log.Name][seq - 1]) << m.Log.Name << " record " << seq;
         const int64_t tick = std::stoll(Member(m.Payload, "tick"));
