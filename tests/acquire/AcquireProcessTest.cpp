@@ -266,14 +266,16 @@ TEST_F(AcquireProcess, AnUnplugEndsTheRunUnlessItShallReconnect) {
     for (const bool reconnect : {false, true}) {
         SCOPED_TRACE(reconnect);
         Plug(sim::SteadyScenario());
-        std::vector<std::string> args{"--log", Path("unplug.txt"), "--polls", "10"};
+        // A log of each round's own, so that the wait below sees only this run's lines.
+        const std::string log = Path(reconnect ? "unplug-reconnect.txt" : "unplug.txt");
+        std::vector<std::string> args{"--log", log, "--polls", "10"};
         if (reconnect)
             args.push_back("--reconnect");
         auto acquire = Start(args);
         // Four polls logged (a sensor request seen is not yet a line written).
         ASSERT_TRUE(Until([&] {
             bool ended = false;
-            return LogLines(FileBytes(Path("unplug.txt")), ended).size() >= 4;
+            return LogLines(FileBytes(log), ended).size() >= 4;
         }));
         device->Unplug();
         platform::SleepMs(300);
@@ -283,7 +285,7 @@ TEST_F(AcquireProcess, AnUnplugEndsTheRunUnlessItShallReconnect) {
         // The loss shows once the poll's wait has run out (5 s, as in the console).
         bool whole = false;
         EXPECT_EQ(acquire->Wait(), reconnect ? 0 : 1) << Err();
-        const auto lines = LogLines(FileBytes(Path("unplug.txt")), whole);
+        const auto lines = LogLines(FileBytes(log), whole);
         EXPECT_TRUE(whole);
         EXPECT_NE(Err().find("was lost: "), std::string::npos) << Err();
         EXPECT_EQ(Err().find(" ;"), std::string::npos) << Err();
