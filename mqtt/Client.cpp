@@ -74,6 +74,9 @@ struct TClient::TState {
     void Run();
     bool ConnectOnce();
     std::string FailureText(int code);
+    // True, with the refusal told and the client stopping, when `why` is a broker
+    // certificate that the CA does not vouch for: trying again will not mend it.
+    bool NotTrusted(const std::string& why);
     void Pause(std::chrono::milliseconds& retry);
 };
 
@@ -195,20 +198,26 @@ bool TClient::TState::ConnectOnce() {
     mosquitto_property_free_all(&properties);
     if (rc == MOSQ_ERR_SUCCESS)
         return true;
-    const std::string where = Settings.Url.Host + ":" + std::to_string(Settings.Url.Port);
     const std::string why = FailureText(rc);
-    if (why.find("certificate verify failed") != std::string::npos) {
-        Deliver([&](TClientEvents& e) {
-            e.Refused("the certificate of the broker " + where + " is not trusted" +
-                      (Settings.CaFile.empty() ? " by the system's CAs"
-                                               : " by the CA \"" + Settings.CaFile + "\"") +
-                      ": " + why);
-        });
-        Stopping = true;
+    if (NotTrusted(why))
         return false;
-    }
+    const std::string where = Settings.Url.Host + ":" + std::to_string(Settings.Url.Port);
     Deliver([&](TClientEvents& e) { e.Disconnected("cannot connect to " + where + ": " + why); });
     return false;
+}
+
+bool TClient::TState::NotTrusted(const std::string& why) {
+    if (why.find("certificate verify failed") == std::string::npos)
+        return false;
+    const std::string where = Settings.Url.Host + ":" + std::to_string(Settings.Url.Port);
+    Deliver([&](TClientEvents& e) {
+        e.Refused("the certificate of the broker " + where + " is not trusted" +
+                  (Settings.CaFile.empty() ? " by the system's CAs"
+                                           : " by the CA \"" + Settings.CaFile + "\"") +
+                  ": " + why);
+    });
+    Stopping = true;
+    return true;
 }
 
 void TClient::TState::Pause(std::chrono::milliseconds& retry) {
@@ -245,6 +254,9 @@ void TClient::TState::Run() {
         if (Stopping)
             break;
         const std::string why = FailureText(rc);
+        // The TLS handshake may end in the loop rather than in the connect.
+        if (NotTrusted(why))
+            break;
         Deliver([&](TClientEvents& e) { e.Disconnected("connection lost: " + why); });
         Pause(retry);
     }
