@@ -3,8 +3,10 @@
 #include "platform/Clock.h"
 #include "platform/MessageTarget.h"
 #include "serial/ComPort.h"
+#include "serial/dispatch/BaseDispatcher.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace orvi::app {
 
@@ -27,15 +29,21 @@ TDeviceExchange::TDeviceExchange(TOrvCustomComPort& port, THooks hooks)
         return;
     if (!hooks_.WaitClock)
         hooks_.WaitClock = &platform::TickCount;
-    // The component keeps both across a close and the next open (a reconnect).
+    mailbox_ = std::make_shared<TReplyMailbox>();
+    // The component keeps these across a close and the next open (a reconnect). The request
+    // goes to the driver from this thread, without a hand-over to the output worker.
     port_.SetTriggerLength(kReplyLength);
-    port_.SetOnTriggerAvail(
-        [this](TOrvCustomComPort&, uint16_t count) { TakeAwaitedReply(count); });
+    port_.SetWriteAtOnce(true);
+    port_.SetOnWorkerAvail([box = mailbox_](TOrvBaseDispatcher& dispatcher, uint16_t count) {
+        TakeOnWorker(*box, dispatcher, count);
+    });
 }
 
 TDeviceExchange::~TDeviceExchange() {
-    if (hooks_.Pace == TPace::Line)
-        port_.SetOnTriggerAvail({});
+    if (hooks_.Pace != TPace::Line)
+        return;
+    port_.SetOnWorkerAvail({});
+    port_.SetWriteAtOnce(false);
 }
 
 bool TDeviceExchange::WaitReply(TReply& buffer) {
@@ -63,42 +71,72 @@ bool TDeviceExchange::WaitBySleeps(TReply& buffer) {
     return true;
 }
 
-// The event comes once the dispatcher has the 20 bytes; the count is looked at too, for bytes
-// that were already waiting when the wait began. A wait for a message ends when one came or
-// after a step, so that Abandoned is asked as often as at the console's pace.
+// The worker takes the reply once the dispatcher has the 20 bytes; the port is looked at
+// too, for bytes that no event handed over (the event comes only when bytes arrive). The
+// wait goes in steps, so that Abandoned is asked and the thread's messages are served as
+// often as at the console's pace.
 bool TDeviceExchange::WaitForEvent(TReply& buffer) {
+    TReplyMailbox& box = *mailbox_;
     const uint32_t started = hooks_.WaitClock();
-    arrived_ = false;
-    awaited_ = &buffer;
+    {
+        std::lock_guard lock(box.Lock);
+        box.Awaiting = true;
+    }
     for (;;) {
-        if (arrived_)
-            break;
-        if (port_.InCount() >= kReplyLength) {
-            for (uint8_t& byte : buffer)
-                byte = port_.GetByte();
-            break;
-        }
+        if (ReplyTaken(buffer))
+            return true;
         const uint32_t waited = hooks_.WaitClock() - started;
         if (waited >= kWaitLimitMs || (hooks_.Abandoned && hooks_.Abandoned())) {
-            awaited_ = nullptr;
+            std::lock_guard lock(box.Lock);
+            if (box.Arrived)
+                continue; // taken just now: the reply is there after all
+            box.Awaiting = false;
             outOfStep_ = true; // the reply may still come
             return false;
         }
-        platform::ProcessOneMessage(std::min(kSleepMs, kWaitLimitMs - waited));
+        const auto step = std::chrono::milliseconds(std::min(kSleepMs, kWaitLimitMs - waited));
+        bool arrived = false;
+        {
+            std::unique_lock lock(box.Lock);
+            arrived = box.Taken.wait_for(lock, step, [&] { return box.Arrived; });
+        }
+        if (!arrived)
+            platform::ProcessOneMessage(0);
     }
-    awaited_ = nullptr;
+}
+
+bool TDeviceExchange::ReplyTaken(TReply& buffer) {
+    TReplyMailbox& box = *mailbox_;
+    std::lock_guard lock(box.Lock);
+    if (!box.Arrived) {
+        // Taken whole or not at all: a dispatch that starts meanwhile keeps its bytes.
+        TOrvBaseDispatcher* dispatcher =
+            port_.InCount() >= kReplyLength ? port_.Dispatcher() : nullptr;
+        if (dispatcher == nullptr || dispatcher->TakeBlock(buffer.data(), kReplyLength) != 0)
+            return false;
+        box.Awaiting = false;
+        return true;
+    }
+    buffer = box.Reply;
+    beyondReply_ = box.Beyond;
+    box.Awaiting = false;
+    box.Arrived = false;
     return true;
 }
 
-void TDeviceExchange::TakeAwaitedReply(uint16_t count) {
-    if (awaited_ == nullptr || arrived_ || count < kReplyLength)
-        return;
-    for (uint8_t& byte : *awaited_)
-        byte = port_.GetByte();
-    arrived_ = true;
-    // Bytes beyond the reply: until the event has ended they are its handlers' and the count
-    // shows none, so the next request would go out before they were discarded.
-    beyondReply_ = count > kReplyLength;
+void TDeviceExchange::TakeOnWorker(TReplyMailbox& box, TOrvBaseDispatcher& dispatcher,
+                                   uint16_t count) {
+    {
+        std::lock_guard lock(box.Lock);
+        if (!box.Awaiting || box.Arrived || count < kReplyLength ||
+            dispatcher.TakeBlock(box.Reply.data(), kReplyLength) != 0)
+            return;
+        box.Arrived = true;
+        // Bytes beyond the reply: until the event has ended they are its handler's and the
+        // count shows none, so the next request would go out before they were discarded.
+        box.Beyond = count > kReplyLength;
+    }
+    box.Taken.notify_one();
 }
 
 size_t TDeviceExchange::Drain(uint32_t quietMs) {
@@ -146,6 +184,12 @@ bool TDeviceExchange::Exchange(const uint8_t* frame, uint16_t length, TReply& bu
     // A line that does not fall quiet gets no request: its next 20 bytes would be no reply.
     if (!Resync())
         return false;
+    if (mailbox_) {
+        // Armed before the request goes: the reply may be taken before SendBlock returns.
+        std::lock_guard lock(mailbox_->Lock);
+        mailbox_->Awaiting = true;
+        mailbox_->Arrived = false;
+    }
     port_.SendBlock(frame, length);
     TReply reply{};
     if (!WaitReply(reply))

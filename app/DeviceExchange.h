@@ -6,17 +6,23 @@
 //
 // Threads: an exchange lives on the thread that owns its port component and runs there
 // only. While it waits it hands that thread back to its owner (ServeMessages), so other
-// handlers may run in the middle of an exchange; Abandoned tells it to give up. No locks.
+// handlers may run in the middle of an exchange; Abandoned tells it to give up. At
+// TPace::Line the dispatcher worker takes the reply into a mailbox (TReplyMailbox) under the
+// mailbox's lock, the exchange's only lock.
 #include "app/MeasurementRecord.h"
 #include "app/SensorProtocol.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace orvi {
+class TOrvBaseDispatcher;
 class TOrvCustomComPort;
-}
+} // namespace orvi
 
 namespace orvi::app {
 
@@ -42,9 +48,11 @@ enum class TPace {
     // between: the console's way, which keeps a window's thread free for its clicks and
     // paints, and at most one exchange per sleep.
     Console,
-    // Woken by the component's data-available event (TriggerLength 20, OnTriggerAvail) and
-    // takes the reply in it, as soon as the 20 bytes are there: as fast as the line and the
-    // device allow. The owning thread's messages are then the component's alone
+    // The reply is taken on the dispatcher worker as soon as the 20 bytes are there (the
+    // component's data-available threshold, TriggerLength 20, and OnWorkerAvail), and the
+    // waiting thread is woken at once; the request goes to the driver from the calling
+    // thread (WriteAtOnce): as fast as the line and the device allow. The owning thread's
+    // messages are served between steps of the wait and are then the component's alone
     // (platform::ProcessOneMessage); a window toolkit's own events are not served.
     Line,
 };
@@ -75,8 +83,8 @@ public:
         std::function<uint32_t()> WaitClock = {};
     };
 
-    // At TPace::Line the exchange owns the port's TriggerLength and OnTriggerAvail, and
-    // gives the event back when it goes.
+    // At TPace::Line the exchange owns the port's TriggerLength, WriteAtOnce and
+    // OnWorkerAvail, and gives the last two back when it goes.
     TDeviceExchange(TOrvCustomComPort& port, THooks hooks);
     ~TDeviceExchange();
     TDeviceExchange(const TDeviceExchange&) = delete;
@@ -85,7 +93,7 @@ public:
     // Waits until 20 bytes are waiting, then takes them into `buffer`; false when they did
     // not come within 5 s (no answer). At TPace::Console it sleeps 10 ms at a time, serving
     // messages in between, and only the sleeps count: the wait lasts at least 5 s. At
-    // TPace::Line it sleeps until the component's data event and counts WaitClock. No flush
+    // TPace::Line it waits until the dispatcher worker took the reply and counts WaitClock. No flush
     // before: bytes already waiting are the start of this reply (the exchanges below first
     // discard them under TStrayBytes::Discard).
     bool WaitReply(TReply& buffer);
@@ -108,20 +116,33 @@ public:
     TReply HousingReply{}, SensorReply{}, FlashReply{};
 
 private:
+    // TPace::Line: where the dispatcher worker leaves the awaited reply. Shared with the
+    // worker's handler, which may still run once after the exchange is gone.
+    struct TReplyMailbox {
+        std::mutex Lock;
+        std::condition_variable Taken; // notified when Arrived becomes true
+        // Under Lock:
+        bool Awaiting = false; // a request went out and its wait has not ended
+        bool Arrived = false;  // the worker took the awaited reply into Reply
+        bool Beyond = false;   // more than the reply was waiting when it took it
+        TReply Reply{};
+    };
+    // OnWorkerAvail at TPace::Line, on the dispatcher worker: takes the awaited reply (the
+    // bytes of the event are its handler's until it ends).
+    static void TakeOnWorker(TReplyMailbox& box, TOrvBaseDispatcher& dispatcher, uint16_t count);
+
     bool WaitBySleeps(TReply& buffer);
     bool WaitForEvent(TReply& buffer);
-    // OnTriggerAvail at TPace::Line: takes the awaited reply while the event hands the
-    // bytes out (the bytes of the event are its handlers' until it ends).
-    void TakeAwaitedReply(uint16_t count);
+    // TPace::Line: the reply, once the worker or a look at the port has it.
+    bool ReplyTaken(TReply& buffer);
     bool Exchange(const uint8_t* frame, uint16_t length, TReply& buffer);
     // Before a request: back in step after a no-answer or with bytes waiting (Discard only);
     // false when the line does not fall quiet.
     bool Resync();
 
     bool outOfStep_ = false;    // a wait ran out: a late reply may still come
-    TReply* awaited_ = nullptr; // TPace::Line: where the reply goes while a wait runs
-    bool arrived_ = false;      // TPace::Line: the event took the awaited reply
-    bool beyondReply_ = false;  // TPace::Line: the event had more than the reply
+    bool beyondReply_ = false; // TPace::Line: the worker saw more than the reply
+    std::shared_ptr<TReplyMailbox> mailbox_; // TPace::Line only
 
     TOrvCustomComPort& port_;
     THooks hooks_;

@@ -168,6 +168,11 @@ public:
     // auto-reset) and with Failed when the device fails; `written` counts what was
     // accepted before that.
     IoResult Write(const uint8_t* data, uint32_t count, uint32_t& written, Event& abort);
+    // Hands at most `count` bytes to the driver without waiting, from whichever thread calls
+    // it, and returns how many it accepted: 0 when the driver is full, the device fails (the
+    // caller's ordinary Write then meets the failure and reports it) or the platform cannot
+    // write without waiting (Windows, whose writes are overlapped: always 0 there).
+    uint32_t TryWrite(const uint8_t* data, uint32_t count);
 
     // Selects the communication events that WaitEvent reports. A mask of 0 ends a
     // WaitEvent that another thread is blocked in: it returns true with event word 0.

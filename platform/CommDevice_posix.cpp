@@ -330,6 +330,17 @@ int32_t CommDevice::Read(uint8_t* buffer, uint32_t count) {
     }
 }
 
+uint32_t CommDevice::TryWrite(const uint8_t* data, uint32_t count) {
+    Impl& d = *impl_;
+    const CallGate::Call call(d.gate);
+    const int fd = d.Fd(call);
+    if (fd < 0)
+        return 0;
+    // The descriptor is non-blocking: one write takes what the driver has room for.
+    const ssize_t n = write(fd, data, count);
+    return n > 0 ? uint32_t(n) : 0;
+}
+
 IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& written, Event& abort) {
     Impl& d = *impl_;
     written = 0;

@@ -378,6 +378,11 @@ IoResult FinishWrite(HANDLE device, OVERLAPPED& ov, DWORD& done, Event& abort) {
 
 } // namespace
 
+// An overlapped write may stay pending, and only the output worker waits for its end.
+uint32_t CommDevice::TryWrite(const uint8_t*, uint32_t) {
+    return 0;
+}
+
 IoResult CommDevice::Write(const uint8_t* data, uint32_t count, uint32_t& written, Event& abort) {
     Impl& d = *impl_;
     written = 0;

@@ -283,6 +283,37 @@ void TOrvCustomComPort::SetThreadBoost(uint8_t value) {
         dispatcher_->SetWorkerBoost(threadBoost_);
 }
 
+void TOrvCustomComPort::SetWriteAtOnce(bool value) {
+    if (value == writeAtOnce_ && !forceApply_)
+        return;
+    writeAtOnce_ = value;
+    if (IsOpenState())
+        dispatcher_->SetWriteAtOnce(writeAtOnce_);
+}
+
+void TOrvCustomComPort::SetOnWorkerAvail(TWorkerAvailEvent handler) {
+    onWorkerAvail_ = std::move(handler);
+    if (IsOpenState())
+        RegisterWorkerAvail();
+}
+
+void TOrvCustomComPort::RegisterWorkerAvail() {
+    TOrvTriggers& triggers = dispatcher_->Triggers();
+    if (workerAvailId_ != 0)
+        triggers.RemoveEventHandler(workerAvailId_);
+    workerAvailId_ = 0;
+    if (!onWorkerAvail_)
+        return;
+    // The handler is copied: the dispatcher worker calls its own copy, never this member.
+    workerAvailId_ = triggers.AddEventHandler(
+        [&dispatcher = *dispatcher_, handler = onWorkerAvail_](uint32_t msg, uint32_t count,
+                                                               uint32_t) {
+            if (msg == MsgTriggerAvail)
+                handler(dispatcher, uint16_t(count));
+        },
+        false);
+}
+
 void TOrvCustomComPort::SetCommNotificationLevel(uint16_t value) {
     commNotificationLevel_ = value;
 }

@@ -236,6 +236,16 @@ public:
     void SetOnTriggerOutbuffUsed(TNotifyEvent handler);
     const TNotifyEvent& OnTriggerOutSent() const { return onTriggerOutSent_; }
     void SetOnTriggerOutSent(TNotifyEvent handler);
+    // Unpublished. Called on the dispatcher worker, not on the owning thread, when the
+    // data-available threshold (TriggerLength) is reached: `Count` bytes wait, and during
+    // the call the dispatcher's TakeBlock and TakeByte give them to this handler alone.
+    // For a program that waits for every reply and wants it without a hand-over to the
+    // owning thread; the handler shares its state with that thread under its own lock.
+    // Kept across a close and the next open. A handler that is replaced or cleared may
+    // still be running on the worker when the setter returns, and is then not called
+    // again: what it uses must outlive that call (share it, do not point into the owner).
+    using TWorkerAvailEvent = std::function<void(TOrvBaseDispatcher& Dispatcher, uint16_t Count)>;
+    void SetOnWorkerAvail(TWorkerAvailEvent handler);
     // Unpublished; nothing in this program fires it.
     void SetOnWaitChar(TWaitCharEvent handler) { onWaitChar_ = std::move(handler); }
 
@@ -245,6 +255,11 @@ public:
     TOrvBaseDispatcher* Dispatcher();
     uint16_t TriggerLength() const { return triggerLength_; }
     void SetTriggerLength(uint16_t value);
+    // QueueBlock on the caller's thread while no output is pending (see
+    // TOrvBaseDispatcher::SetWriteAtOnce); kept across a close and the next open. Off by
+    // default.
+    bool WriteAtOnce() const { return writeAtOnce_; }
+    void SetWriteAtOnce(bool value);
     uint8_t ThreadBoost() const { return threadBoost_; }
     void SetThreadBoost(uint8_t value);
     // Received bytes waiting; 0 unless open (never opens the port).
@@ -318,6 +333,8 @@ private:
 
     void OpenSequence();
     void ReapplySettings();
+    // Puts onWorkerAvail_ on the current dispatcher in place of the one there before.
+    void RegisterWorkerAvail();
     void RollBackOpen();
     void FinishClose();
     void ReapplyFlowControl();
@@ -365,6 +382,9 @@ private:
     bool rs485Mode_ = false;
     uint16_t triggerLength_ = 1;
     uint8_t threadBoost_ = 0;
+    bool writeAtOnce_ = false;
+    TWorkerAvailEvent onWorkerAvail_;
+    int32_t workerAvailId_ = 0; // its event handler on the current dispatcher; 0: none
 
     TNotifyEvent onPortClose_, onPortOpen_;
     TTriggerEvent onTrigger_;

@@ -213,6 +213,9 @@ void TOrvCustomComPort::ReapplySettings() {
         SetUseEventWord(useEventWord_);
         SetRS485Mode(rs485Mode_);
         SetThreadBoost(threadBoost_);
+        SetWriteAtOnce(writeAtOnce_);
+        workerAvailId_ = 0; // the new dispatcher has none of our handlers
+        RegisterWorkerAvail();
     } catch (...) {
         forceApply_ = previous;
         throw;

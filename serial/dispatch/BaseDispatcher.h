@@ -169,6 +169,15 @@ public:
     static uint32_t SettleTimeMs(uint32_t baudRate, const platform::DeviceState& state);
     static uint32_t BaudFromCode(uint32_t code);
 
+    // ---- writing on the caller's thread ----
+    // When on, QueueBlock hands a block to the driver on the calling thread while nothing
+    // is pending in the output ring, and leaves to the output worker only what the driver
+    // did not take at once (POSIX; on Windows the output worker writes everything). The
+    // bytes and their order are the same; a program that waits for a reply to every
+    // request saves the hand-over to the output worker. Off when the dispatcher is made.
+    void SetWriteAtOnce(bool on) { writeAtOnce_ = on; }
+    bool WriteAtOnce() const { return writeAtOnce_.load(); }
+
     // ---- RS-485 and worker priorities ----
     void SetRS485(bool on);
     virtual void SetWorkerBoost(uint8_t boost);
@@ -335,6 +344,7 @@ protected:
     std::atomic<bool> RingSeen{false};
     uint8_t WorkerBoost = 0;
     std::atomic<bool> OutputSent{false};
+    std::atomic<bool> writeAtOnce_{false}; // read by DeviceWrite under OutLock
 
     // LineErrors is updated by the status refresh under the caller's lock (InLock or
     // OutLock) and read under MainLock, so it is atomic.

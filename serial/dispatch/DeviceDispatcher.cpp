@@ -292,6 +292,20 @@ int32_t TOrvDeviceDispatcher::DeviceRead(uint8_t* buffer, uint32_t count) {
 
 int32_t TOrvDeviceDispatcher::DeviceWrite(const uint8_t* data, uint32_t count) {
     std::lock_guard lock(OutLock);
+    // With nothing pending the output worker is not writing (it advances OutTail only once
+    // its write has ended), so the driver gets this block before anything queued later.
+    // QueueBlock marks the ring full when the block fills it, which an empty ring does only
+    // for a block of the ring's size.
+    const bool idle = OutHead == OutTail && (!OutRingFull || count == OutQueueSize);
+    if (writeAtOnce_ && idle) {
+        const uint32_t taken = device_.TryWrite(data, count);
+        if (taken > 0)
+            OutRingFull = false; // the rest, if any, is smaller than the ring
+        if (taken == count)
+            return ecOK;
+        data += taken;
+        count -= taken;
+    }
     const uint32_t size = OutQueueSize;
     const uint32_t room = size - OutHead;
     if (count > room) {

@@ -1,6 +1,6 @@
 // The com port component's event delivery over real pseudo-terminals: trigger events
 // on the owning thread with their arguments, status kinds, messages for unknown
-// dispatchers, handlers that raise, the deferred close from inside a handler, the open
+// dispatchers, the worker's own data-available event, handlers that raise, the deferred close from inside a handler, the open
 // and close notifications of registered users, synchronised dispatcher handlers, and
 // repeated open/close cycles with traffic.
 #include "platform/MessageTarget.h"
@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +113,47 @@ TEST_F(ComPortEventsTest, AvailEventRunsOnThisThreadWithTheByteCount) {
         EXPECT_EQ(e.thread, std::this_thread::get_id()) << e;
     // The bytes the handler took are consumed when the dispatch ends.
     EXPECT_TRUE(PumpUntil([&] { return port.InCount() == 0; }));
+    EXPECT_TRUE(shown.messages.empty());
+}
+
+// The worker's data-available event: on the dispatcher worker, with the bytes its own to
+// take; registered again on the dispatcher of the next open; gone once cleared.
+TEST_F(ComPortEventsTest, WorkerAvailEventTakesOnTheWorkerAcrossAReopenUntilCleared) {
+    struct Shared {
+        std::mutex lock;
+        std::string taken;
+        std::vector<std::thread::id> threads;
+    };
+    auto shared = std::make_shared<Shared>();
+    const auto taken = [&] {
+        std::lock_guard guard(shared->lock);
+        return shared->taken;
+    };
+    port.SetTriggerLength(5);
+    port.SetOnWorkerAvail([shared](TOrvBaseDispatcher& d, uint16_t count) {
+        std::string bytes(count, '\0');
+        if (d.TakeBlock(reinterpret_cast<uint8_t*>(bytes.data()), count) != ecOK)
+            return;
+        std::lock_guard guard(shared->lock);
+        shared->taken += bytes;
+        shared->threads.push_back(std::this_thread::get_id());
+    });
+    port.SetOpen(true);
+    pty.Write("hello", 5);
+    ASSERT_TRUE(WaitFor([&] { return taken() == "hello"; })) << taken();
+    port.SetOpen(false);
+    port.SetOpen(true);
+    pty.Write("again", 5);
+    ASSERT_TRUE(WaitFor([&] { return taken() == "helloagain"; })) << taken();
+    {
+        std::lock_guard guard(shared->lock);
+        for (const std::thread::id& id : shared->threads)
+            EXPECT_NE(id, std::this_thread::get_id());
+    }
+    port.SetOnWorkerAvail({});
+    pty.Write("kept!", 5);
+    ASSERT_TRUE(PumpUntil([&] { return port.InCount() == 5; }));
+    EXPECT_EQ(taken(), "helloagain");
     EXPECT_TRUE(shown.messages.empty());
 }
 

@@ -16,6 +16,7 @@
 //                                    the physical limit and a raw termios poller beside them;
 //                                    then the round trip of one exchange at the line's pace
 //                                    against raw termios, alternating
+//   trips [exchanges]                that round trip alone
 // The polls mode's simulator answers as late as the 27 bytes of an exchange take on the wire.
 #include "app/DeviceExchange.h"
 #include "platform/Clock.h"
@@ -496,6 +497,10 @@ int main(int argc, char** argv) {
         RoundTrips(Argument(argc, argv, 6, 2000));
         return status;
     }
+    if (mode == "trips") {
+        RoundTrips(Argument(argc, argv, 2, 2000));
+        return 0;
+    }
     if (mode == "raw-client" && argc > 4)
         return RawClient(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (mode == "versus" && argc > 2)
@@ -508,6 +513,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: orvi_acquire_bench polls [baud] [seconds] [rounds]\n"
                          "       orvi_acquire_bench line [baud] [seconds] [rounds] [react-us] "
                          "[exchanges]\n"
+                         "       orvi_acquire_bench trips [exchanges]\n"
                          "       orvi_acquire_bench versus OTHER [baud] [seconds] [rounds] [json]\n"
                          "       orvi_acquire_bench memory [seconds]\n"
                          "       orvi_acquire_bench reconnect [times]\n");
