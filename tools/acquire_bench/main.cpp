@@ -98,20 +98,19 @@ size_t Lines(const std::string& path) {
     return n;
 }
 
-// User plus system CPU seconds of a running process.
+// CPU seconds of a running process: the time on a CPU of each of its threads, in
+// nanoseconds (/proc/PID/task/TID/schedstat), where utime and stime count 10 ms ticks.
 double CpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    double seconds = 0;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream in(task.path() / "schedstat");
+        unsigned long long onCpuNs = 0;
+        if (in >> onCpuNs)
+            seconds += double(onCpuNs) / 1e9;
     }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    return seconds;
 }
 
 long ResidentKiB(pid_t pid) {
