@@ -113,6 +113,22 @@ double CpuSeconds(pid_t pid) {
     return seconds;
 }
 
+// Context switches of a running process so far, all its threads: how often it went to sleep
+// and was woken, which a wait that spins or wakes for nothing shows whatever the clock says.
+double ContextSwitches(pid_t pid) {
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    double switches = 0;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos)
+                switches += std::atof(line.c_str() + line.find(':') + 1);
+        }
+    }
+    return switches;
+}
+
 long ResidentKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
@@ -142,6 +158,7 @@ orvi::sim::Scenario LateBy(int baud) {
 struct Measured {
     double pollsPerSecond = 0;
     double cpuPercent = 0;
+    double switchesPerPoll = 0; // context switches of all the process's threads
 };
 
 // `program` (this orvi_acquire or another build of it) against `scenario` for `seconds` after
@@ -157,14 +174,15 @@ Measured AcquireRound(const orvi::sim::Scenario& scenario, int baud, int seconds
     const pid_t pid = Spawn(args, f.path.string(), f.File("out"), f.File("err"));
     orvi::platform::SleepMs(1000); // settle
     const size_t lines0 = Lines(f.File("log.txt"));
-    const double cpu0 = CpuSeconds(pid);
+    const double cpu0 = CpuSeconds(pid), switches0 = ContextSwitches(pid);
     const auto t0 = Clock::now();
     orvi::platform::SleepMs(uint32_t(seconds) * 1000);
     const size_t lines = Lines(f.File("log.txt")) - lines0;
-    const double cpu = CpuSeconds(pid) - cpu0;
+    const double cpu = CpuSeconds(pid) - cpu0, switches = ContextSwitches(pid) - switches0;
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     Stop(pid);
-    return {double(lines) / elapsed, 100 * cpu / elapsed};
+    return {double(lines) / elapsed, 100 * cpu / elapsed,
+            lines > 0 ? switches / double(lines) : 0.0};
 }
 
 // The console bench's own line: "... = 47.9 polls/s; console CPU 3.1% of one core".
@@ -442,7 +460,8 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
     s.lineTime = true;
     s.reactUs = uint32_t(reactUs);
     const double limit = LineLimit(baud, reactUs);
-    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu, rawPolls;
+    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu, rawPolls, consoleSwitches,
+        lineSwitches;
     for (int r = 0; r < rounds; ++r) {
         const Measured c = AcquireRound(s, baud, seconds, {"--pace", "console", "--interval", "1"});
         const Measured l = AcquireRound(s, baud, seconds, {"--pace", "line", "--interval", "0"});
@@ -457,6 +476,8 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
         consoleCpu.push_back(c.cpuPercent);
         linePolls.push_back(l.pollsPerSecond);
         lineCpu.push_back(l.cpuPercent);
+        consoleSwitches.push_back(c.switchesPerPoll);
+        lineSwitches.push_back(l.switchesPerPoll);
     }
     const double cp = Median(consolePolls), cc = Median(consoleCpu), lp = Median(linePolls),
                  lc = Median(lineCpu);
@@ -472,6 +493,8 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
                 baud, reactUs, limit, rounds, seconds, cp, 100 * cp / limit, cc, perPoll(cc, cp),
                 lp, 100 * lp / limit, lc, perPoll(lc, lp), cp > 0 ? lp / cp : 0.0,
                 perPoll(cc, cp) > 0 ? perPoll(lc, lp) / perPoll(cc, cp) : 0.0);
+    std::printf("  context switches per poll (all threads): console %.1f, line %.1f\n",
+                Median(consoleSwitches), Median(lineSwitches));
     const double rp = Median(rawPolls);
     std::printf("  raw termios, back to back: %.1f polls/s = %.1f%% of the limit (what this "
                 "machine's load leaves); --pace line/raw %.2f\n",
