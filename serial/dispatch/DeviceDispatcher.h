@@ -11,7 +11,11 @@
 //                                   wait for input) and at least every 50 ms: fills
 //                                   the input ring, checks triggers, calls handlers;
 //   output worker (TOutThread)      writes the output ring to the device, one write per
-//                                   pass, and serves purges (OutFlush -> OutFlushAck).
+//                                   pass, and serves purges (OutFlush -> OutFlushAck);
+//                                   with WriteAtOnce on, a block queued while nothing is
+//                                   pending goes to the device from the queuing thread
+//                                   (DeviceWrite, under OutLock), and the worker gets only
+//                                   what the driver did not take.
 //
 // The logic is the same on every platform; TOrvWin32Dispatcher and
 // TOrvPosixDispatcher only name the platform's flavour, and TOrvPlatformDispatcher is
