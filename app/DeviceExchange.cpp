@@ -12,6 +12,10 @@ namespace orvi::app {
 
 namespace {
 constexpr uint32_t kSleepMs = 10;
+// TPace::Line: the longest a reply wait sleeps between looks at Abandoned and at the
+// thread's messages. The reply itself wakes it at once, so the step costs only the
+// reaction to a stop; a step shorter than a poll at a slow line would wake it for nothing.
+constexpr uint32_t kLineStepMs = 50;
 constexpr uint32_t kWaitLimitMs = 5000;
 // How long the line must stay quiet before the next request: after a wait that ran out, long
 // enough for a reply that came a little late to arrive and be discarded; otherwise long
@@ -73,8 +77,8 @@ bool TDeviceExchange::WaitBySleeps(TReply& buffer) {
 
 // The worker takes the reply once the dispatcher has the 20 bytes; the port is looked at
 // too, for bytes that no event handed over (the event comes only when bytes arrive). The
-// wait goes in steps, so that Abandoned is asked and the thread's messages are served as
-// often as at the console's pace.
+// wait goes in steps of kLineStepMs, between which Abandoned is asked and the thread's
+// messages are served.
 bool TDeviceExchange::WaitForEvent(TReply& buffer) {
     TReplyMailbox& box = *mailbox_;
     const uint32_t started = hooks_.WaitClock();
@@ -94,7 +98,7 @@ bool TDeviceExchange::WaitForEvent(TReply& buffer) {
             outOfStep_ = true; // the reply may still come
             return false;
         }
-        const auto step = std::chrono::milliseconds(std::min(kSleepMs, kWaitLimitMs - waited));
+        const auto step = std::chrono::milliseconds(std::min(kLineStepMs, kWaitLimitMs - waited));
         bool arrived = false;
         {
             std::unique_lock lock(box.Lock);
