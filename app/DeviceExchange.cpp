@@ -38,6 +38,10 @@ TDeviceExchange::TDeviceExchange(TOrvCustomComPort& port, THooks hooks)
     // goes to the driver from this thread, without a hand-over to the output worker.
     port_.SetTriggerLength(kReplyLength);
     port_.SetWriteAtOnce(true);
+    // Where this thread reads the device itself, the worker no longer reads input and the
+    // handler below takes only what it had read before.
+    if (!hooks_.TakeOnWorker)
+        port_.SetReadOnCaller(true);
     port_.SetOnWorkerAvail([box = mailbox_](TOrvBaseDispatcher& dispatcher, uint16_t count) {
         TakeOnWorker(*box, dispatcher, count);
     });
@@ -48,6 +52,7 @@ TDeviceExchange::~TDeviceExchange() {
         return;
     port_.SetOnWorkerAvail({});
     port_.SetWriteAtOnce(false);
+    port_.SetReadOnCaller(false);
 }
 
 bool TDeviceExchange::WaitReply(TReply& buffer) {
@@ -75,10 +80,10 @@ bool TDeviceExchange::WaitBySleeps(TReply& buffer) {
     return true;
 }
 
-// The worker takes the reply once the dispatcher has the 20 bytes; the port is looked at
-// too, for bytes that no event handed over (the event comes only when bytes arrive). The
-// wait goes in steps of kLineStepMs, between which Abandoned is asked and the thread's
-// messages are served.
+// This thread reads the reply (ReadOnCaller), or the worker takes it once the dispatcher has
+// the 20 bytes; the port is looked at too, for bytes that no event handed over (the event
+// comes only when bytes arrive). The wait goes in steps of kLineStepMs, between which
+// Abandoned is asked and the thread's messages are served.
 bool TDeviceExchange::WaitForEvent(TReply& buffer) {
     TReplyMailbox& box = *mailbox_;
     const uint32_t started = hooks_.WaitClock();
@@ -99,14 +104,19 @@ bool TDeviceExchange::WaitForEvent(TReply& buffer) {
             return false;
         }
         const auto step = std::chrono::milliseconds(std::min(kLineStepMs, kWaitLimitMs - waited));
-        bool arrived = false;
-        {
-            std::unique_lock lock(box.Lock);
-            arrived = box.Taken.wait_for(lock, step, [&] { return box.Arrived; });
-        }
-        if (!arrived)
+        if (!WaitStep(step))
             platform::ProcessOneMessage(0);
     }
+}
+
+bool TDeviceExchange::WaitStep(std::chrono::milliseconds step) {
+    // Asked at every step: a reopen under a dispatcher that cannot read on the caller
+    // leaves the worker to take the reply.
+    if (port_.ReadOnCaller())
+        return port_.WaitInput(uint32_t(step.count())) >= kReplyLength;
+    TReplyMailbox& box = *mailbox_;
+    std::unique_lock lock(box.Lock);
+    return box.Taken.wait_for(lock, step, [&] { return box.Arrived; });
 }
 
 bool TDeviceExchange::ReplyTaken(TReply& buffer) {

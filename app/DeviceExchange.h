@@ -7,11 +7,13 @@
 // Threads: an exchange lives on the thread that owns its port component and runs there
 // only. While it waits it hands that thread back to its owner (ServeMessages), so other
 // handlers may run in the middle of an exchange; Abandoned tells it to give up. At
-// TPace::Line the dispatcher worker takes the reply into a mailbox (TReplyMailbox) under the
-// mailbox's lock, the exchange's only lock.
+// TPace::Line the exchange's thread reads the reply from the device itself where the platform
+// lets it (the component's ReadOnCaller); elsewhere the dispatcher worker takes the reply into
+// a mailbox (TReplyMailbox) under the mailbox's lock, the exchange's only lock.
 #include "app/MeasurementRecord.h"
 #include "app/SensorProtocol.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -48,12 +50,14 @@ enum class TPace {
     // between: the console's way, which keeps a window's thread free for its clicks and
     // paints, and at most one exchange per sleep.
     Console,
-    // The reply is taken on the dispatcher worker as soon as the 20 bytes are there (the
-    // component's data-available threshold, TriggerLength 20, and OnWorkerAvail), and the
-    // waiting thread is woken at once; the request goes to the driver from the calling
-    // thread (WriteAtOnce): as fast as the line and the device allow. The owning thread's
-    // messages are served between steps of the wait and are then the component's alone
-    // (platform::ProcessOneMessage); a window toolkit's own events are not served.
+    // The waiting thread waits on the device and reads the reply itself (the component's
+    // ReadOnCaller) where the platform lets it (POSIX); elsewhere the reply is taken on the
+    // dispatcher worker as soon as the 20 bytes are there (the component's data-available
+    // threshold, TriggerLength 20, and OnWorkerAvail) and the waiting thread is woken at
+    // once. The request goes to the driver from the calling thread (WriteAtOnce): as fast as
+    // the line and the device allow. The owning thread's messages are served between steps
+    // of the wait and are then the component's alone (platform::ProcessOneMessage); a window
+    // toolkit's own events are not served.
     Line,
 };
 
@@ -81,10 +85,13 @@ public:
         // TPace::Line: the clock of the 5 s no-answer rule, in milliseconds; empty: the
         // platform's tick counter. (At TPace::Console only the sleeps count.)
         std::function<uint32_t()> WaitClock = {};
+        // TPace::Line: the reply is taken on the dispatcher worker even where this thread
+        // could read the device itself, as it is where it cannot (for tests of that way).
+        bool TakeOnWorker = false;
     };
 
-    // At TPace::Line the exchange owns the port's TriggerLength, WriteAtOnce and
-    // OnWorkerAvail, and gives the last two back when it goes.
+    // At TPace::Line the exchange owns the port's TriggerLength, WriteAtOnce, ReadOnCaller
+    // and OnWorkerAvail, and gives the last three back when it goes.
     TDeviceExchange(TOrvCustomComPort& port, THooks hooks);
     ~TDeviceExchange();
     TDeviceExchange(const TDeviceExchange&) = delete;
@@ -93,7 +100,7 @@ public:
     // Waits until 20 bytes are waiting, then takes them into `buffer`; false when they did
     // not come within 5 s (no answer). At TPace::Console it sleeps 10 ms at a time, serving
     // messages in between, and only the sleeps count: the wait lasts at least 5 s. At
-    // TPace::Line it waits until the dispatcher worker took the reply and counts WaitClock. No flush
+    // TPace::Line it waits until the reply was read and counts WaitClock. No flush
     // before: bytes already waiting are the start of this reply (the exchanges below first
     // discard them under TStrayBytes::Discard).
     bool WaitReply(TReply& buffer);
@@ -133,6 +140,8 @@ private:
 
     bool WaitBySleeps(TReply& buffer);
     bool WaitForEvent(TReply& buffer);
+    // TPace::Line: one step of the wait, at most `step`; true when the reply may be there.
+    bool WaitStep(std::chrono::milliseconds step);
     // TPace::Line: the reply, once the worker or a look at the port has it.
     bool ReplyTaken(TReply& buffer);
     bool Exchange(const uint8_t* frame, uint16_t length, TReply& buffer);

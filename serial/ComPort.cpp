@@ -5,6 +5,7 @@
 #include "serial/ComPort.h"
 
 #include "platform/Clock.h"
+#include "platform/CommDevice.h"
 #include "serial/ApplicationException.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Exceptions.h"
@@ -98,7 +99,18 @@ TOrvBaseDispatcher* TOrvCustomComPort::RequireDispatcher() {
 // ---- reading and writing ----
 
 uint16_t TOrvCustomComPort::InCount() {
-    return IsOpenState() ? uint16_t(dispatcher_->InputCount()) : 0;
+    if (!IsOpenState())
+        return 0;
+    // Nobody else reads the device then: what waits in the driver counts as received.
+    return uint16_t(readOnCaller_ ? dispatcher_->WaitAndRead(0) : dispatcher_->InputCount());
+}
+
+uint16_t TOrvCustomComPort::WaitInput(uint32_t timeoutMs) {
+    if (IsOpenState())
+        return uint16_t(dispatcher_->WaitAndRead(readOnCaller_ ? timeoutMs : 0));
+    // Nothing can come: the wait takes its time, so that a caller's loop keeps its pace.
+    platform::SleepMs(timeoutMs);
+    return 0;
 }
 
 uint16_t TOrvCustomComPort::LineError() {
@@ -289,6 +301,18 @@ void TOrvCustomComPort::SetWriteAtOnce(bool value) {
     writeAtOnce_ = value;
     if (IsOpenState())
         dispatcher_->SetWriteAtOnce(writeAtOnce_);
+}
+
+bool TOrvCustomComPort::SetReadOnCaller(bool value) {
+    if (value && !platform::CommDevice::WatchesInput())
+        return false;
+    if (value == readOnCaller_ && !forceApply_)
+        return true;
+    readOnCaller_ = value;
+    // A dispatcher that cannot (one made for another device) leaves it off.
+    if (IsOpenState() && !dispatcher_->SetReadOnCaller(value))
+        readOnCaller_ = false;
+    return readOnCaller_ == value;
 }
 
 void TOrvCustomComPort::SetOnWorkerAvail(TWorkerAvailEvent handler) {

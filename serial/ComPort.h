@@ -260,10 +260,20 @@ public:
     // default.
     bool WriteAtOnce() const { return writeAtOnce_; }
     void SetWriteAtOnce(bool value);
+    // The owning thread reads the device itself in WaitInput, and the dispatcher worker
+    // leaves input alone (see TOrvBaseDispatcher::SetReadOnCaller); kept across a close and
+    // the next open. Off by default. False, and off, where the platform cannot (Windows).
+    bool ReadOnCaller() const { return readOnCaller_; }
+    bool SetReadOnCaller(bool value);
     uint8_t ThreadBoost() const { return threadBoost_; }
     void SetThreadBoost(uint8_t value);
-    // Received bytes waiting; 0 unless open (never opens the port).
+    // Received bytes waiting; 0 unless open (never opens the port). With ReadOnCaller, the
+    // bytes waiting in the driver are read first (on the owning thread only).
     uint16_t InCount();
+    // With ReadOnCaller: waits at most `timeoutMs` for bytes from the device and reads them;
+    // then, or at once without it, InCount. A port that is not open waits `timeoutMs` and
+    // gives 0 (never opens the port).
+    uint16_t WaitInput(uint32_t timeoutMs);
     // The pending line error (1 overflow, 2 overrun, 3 parity, 4 framing, 9 break, 0
     // none), cleared by reading; 0 unless open.
     uint16_t LineError();
@@ -383,6 +393,7 @@ private:
     uint16_t triggerLength_ = 1;
     uint8_t threadBoost_ = 0;
     bool writeAtOnce_ = false;
+    bool readOnCaller_ = false;
     TWorkerAvailEvent onWorkerAvail_;
     int32_t workerAvailId_ = 0; // its event handler on the current dispatcher; 0: none
 

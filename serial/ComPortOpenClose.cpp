@@ -214,6 +214,7 @@ void TOrvCustomComPort::ReapplySettings() {
         SetRS485Mode(rs485Mode_);
         SetThreadBoost(threadBoost_);
         SetWriteAtOnce(writeAtOnce_);
+        SetReadOnCaller(readOnCaller_);
         workerAvailId_ = 0; // the new dispatcher has none of our handlers
         RegisterWorkerAvail();
     } catch (...) {

@@ -319,6 +319,29 @@ bool TOrvBaseDispatcher::FillInputRing() {
     return true;
 }
 
+bool TOrvBaseDispatcher::SetReadOnCaller(bool on) {
+    if (on && !DeviceCanWaitInput())
+        return false;
+    readOnCaller_ = on;
+    return true;
+}
+
+uint32_t TOrvBaseDispatcher::WaitAndRead(uint32_t timeoutMs) {
+    if (!readOnCaller_)
+        return InputCount();
+    if (timeoutMs > 0)
+        DeviceWaitInput(timeoutMs);
+    FillInputRing();
+    {
+        // Takeable at once: no data trigger scans what the caller reads. Bytes the worker
+        // filled before the caller took over stay with its scan while it dispatches them.
+        std::lock_guard lock(InLock);
+        if (inRing_.Allocated() && !inDispatch_)
+            inRing_.ScanAll();
+    }
+    return InputCount();
+}
+
 uint32_t TOrvBaseDispatcher::ReadIntoRing(uint8_t* at, uint32_t count) {
     if (count == 0)
         return 0;
@@ -527,7 +550,8 @@ void TOrvBaseDispatcher::ProcessComEvent() {
             return;
         ClearStatusHits();
     }
-    FillInputRing();
+    if (!readOnCaller_)
+        FillInputRing();
     // A close may have come while the fill read the device (one that gave up on that
     // read included): nothing is scanned or dispatched after it.
     if (StopRequested)

@@ -14,7 +14,9 @@
 //   - the owning (main) thread creates, opens, closes and destroys the dispatcher and
 //     calls the component's operations;
 //   - the dispatcher worker fills the input ring, checks triggers and calls handlers;
-//     handlers may call TakeByte, InputCount and QueueBlock;
+//     handlers may call TakeByte, InputCount and QueueBlock; with ReadOnCaller on, the
+//     thread in WaitAndRead fills the ring instead (the fill order keeps one fill at a
+//     time), and the worker checks only status and timer triggers;
 //   - the output worker touches only the output ring and its indexes (under OutLock);
 //   - the event worker waits for communication events and hands EventWord over to the
 //     dispatcher worker through ComEventReady / ComEventDone.
@@ -178,6 +180,21 @@ public:
     void SetWriteAtOnce(bool on) { writeAtOnce_ = on; }
     bool WriteAtOnce() const { return writeAtOnce_.load(); }
 
+    // ---- reading on the caller's thread ----
+    // When on, the thread that waits for input reads the device itself (WaitAndRead), and
+    // the dispatcher worker neither watches nor reads input any more: a reply reaches the
+    // waiting thread without a hand-over from the worker. Bytes read this way are takeable
+    // at once and no data trigger sees them; status and timer triggers go on as before.
+    // Only where a thread can wait for the device's input (POSIX): elsewhere turning it on
+    // returns false and changes nothing. Off when the dispatcher is made; best turned on
+    // before any input is awaited (a wait the worker began before it still reads once).
+    bool SetReadOnCaller(bool on);
+    bool ReadOnCaller() const { return readOnCaller_.load(); }
+    // With ReadOnCaller on: waits at most `timeoutMs` for bytes in the driver (whatever the
+    // ring holds already), reads what waits into the input ring and returns the bytes
+    // takeable now. Without it, the bytes takeable now, at once. One thread at a time.
+    uint32_t WaitAndRead(uint32_t timeoutMs);
+
     // ---- RS-485 and worker priorities ----
     void SetRS485(bool on);
     virtual void SetWorkerBoost(uint8_t boost);
@@ -283,6 +300,11 @@ protected:
     // Asks the dispatcher worker for a pass now: room was made for bytes that the
     // driver still holds.
     virtual void RequestInputFill() {}
+    // True where a thread other than the worker can wait for the device's input.
+    virtual bool DeviceCanWaitInput() const { return false; }
+    // Waits at most `timeoutMs` for bytes in the driver; true when some wait. A device
+    // that is not watched (closed, hung up) still makes it wait its time.
+    virtual bool DeviceWaitInput(uint32_t) { return false; }
     bool RunStatusChecks(); // false when a handler asked to close
     // Runs `check` while it reports a fired trigger; false as soon as a handler asked
     // for the close (the pass ends there).
@@ -345,6 +367,7 @@ protected:
     uint8_t WorkerBoost = 0;
     std::atomic<bool> OutputSent{false};
     std::atomic<bool> writeAtOnce_{false}; // read by DeviceWrite under OutLock
+    std::atomic<bool> readOnCaller_{false}; // read by the dispatcher worker every pass
 
     // LineErrors is updated by the status refresh under the caller's lock (InLock or
     // OutLock) and read under MainLock, so it is atomic.
@@ -362,7 +385,8 @@ protected:
     // InLock (its fill order aside, see InputRing.h)
     TInputRing inRing_;
     // The last fill read a stream's worth (kStreamingRead or more) and the ring has
-    // room: the dispatcher worker passes again at once. Read by the worker without InLock.
+    // room: the dispatcher worker passes again at once (unless the caller reads, see
+    // ReadOnCaller). Read by the worker without InLock.
     std::atomic<bool> InputStreaming{false};
     static constexpr uint32_t kStreamingRead = 512;
 

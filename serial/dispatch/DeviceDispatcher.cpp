@@ -108,9 +108,12 @@ void TDispThread::Execute() {
         // otherwise the worker wakes on input itself where the device lets it (the event
         // worker then leaves received bytes out of its events), and on the event
         // worker's hand-over. A full ring is not watched: its bytes wait for room.
-        const uint32_t wait = d.InputStreaming ? 0 : TOrvDeviceDispatcher::kDispatchPassMs;
+        // With ReadOnCaller on, the caller watches and reads input: the worker does neither.
+        const bool reads = !d.readOnCaller_;
+        const uint32_t wait =
+            reads && d.InputStreaming ? 0 : TOrvDeviceDispatcher::kDispatchPassMs;
         const int woken = d.device_.WaitEventsOrInput({&d.ComEventReady, &d.InputSpace},
-                                                      !d.InputRingFull(), wait);
+                                                      reads && !d.InputRingFull(), wait);
         const bool signalled = woken == 0;
         if (d.StopRequested)
             break;
@@ -196,11 +199,20 @@ std::array<TOrvDispatcherThread*, 3> TOrvDeviceDispatcher::Workers() const {
 
 bool TOrvDeviceDispatcher::EventsValid() const {
     return ComEventReady.Valid() && ComEventDone.Valid() && WorkerAck.Valid() &&
-           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid() && OutFlushAck.Valid();
+           OutDataReady.Valid() && OutFlush.Valid() && InputSpace.Valid() &&
+           OutFlushAck.Valid() && CallerInputEnd.Valid();
 }
 
 void TOrvDeviceDispatcher::RequestInputFill() {
     InputSpace.Set();
+}
+
+bool TOrvDeviceDispatcher::DeviceCanWaitInput() const {
+    return CommDevice::WatchesInput();
+}
+
+bool TOrvDeviceDispatcher::DeviceWaitInput(uint32_t timeoutMs) {
+    return device_.WaitEventsOrInput({&CallerInputEnd}, true, timeoutMs) == 1;
 }
 
 bool TOrvDeviceDispatcher::EventWorkerRunning() const {
@@ -222,6 +234,7 @@ int32_t TOrvDeviceDispatcher::DeviceOpen(const std::string& name, uint32_t, uint
 }
 
 int32_t TOrvDeviceDispatcher::DeviceClose(std::chrono::milliseconds limit) {
+    CallerInputEnd.Set();
     if (workersActive_) {
         StopRequested = true;
         device_.SetEventMask(0);

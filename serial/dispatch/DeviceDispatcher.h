@@ -10,6 +10,9 @@
 //   dispatcher worker (TDispThread) every event, on input (where the device lets it
 //                                   wait for input) and at least every 50 ms: fills
 //                                   the input ring, checks triggers, calls handlers;
+//                                   with ReadOnCaller on, the caller's WaitAndRead
+//                                   watches and reads input instead, and the worker
+//                                   wakes for events and its 50 ms pass only;
 //   output worker (TOutThread)      writes the output ring to the device, one write per
 //                                   pass, and serves purges (OutFlush -> OutFlushAck);
 //                                   with WriteAtOnce on, a block queued while nothing is
@@ -139,6 +142,8 @@ protected:
     uint32_t DeviceModemStatus() override;
     bool OtherWorkersRunning() const override;
     void RequestInputFill() override;
+    bool DeviceCanWaitInput() const override;
+    bool DeviceWaitInput(uint32_t timeoutMs) override;
     void ApplyWorkerPriorities() override;
 
     platform::CommDevice& Device() { return device_; }
@@ -165,6 +170,9 @@ private:
     // Set by the output worker alone, when it has stopped sending for a purge.
     platform::Event OutFlushAck{false};
     platform::Event InputSpace{false}; // room in the input ring for waiting bytes
+    // Set by a close only: ends a caller's wait for input (DeviceWaitInput) at once, and
+    // makes one on a device that is not watched wait its time instead of returning.
+    platform::Event CallerInputEnd{false};
 
     // Created in StartWorkers and joined by the destructor; the owning thread only.
     std::unique_ptr<TComThread> comThread_;

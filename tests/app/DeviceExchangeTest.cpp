@@ -100,8 +100,9 @@ private:
 };
 
 // Each poll's record against the device's replies to the last housing and sensor request it
-// received; the bytes discarded on the way are told once. At either pace: at the line's the
-// simulator's time moves on with every look at the wait's clock instead of every sleep.
+// received; the bytes discarded on the way are told once. At either pace, and at the line's
+// with the reply read on the exchange's thread or taken on the dispatcher worker: at the
+// line's the simulator's time moves on with every look at the wait's clock.
 TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
     struct OddCase {
         const char* name;
@@ -109,6 +110,7 @@ TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
         size_t length;
         const char* warning;
         TPace pace;
+        bool onWorker = false; // line pace: the reply taken on the dispatcher worker
     };
     const OddCase cases[] = {
         {"late reply", 5500, sim::kReplyLength, "20 bytes that came after the reply wait",
@@ -118,6 +120,10 @@ TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
          "20 bytes that came after the reply wait", TPace::Line},
         {"25-byte reply, line pace", 0, 25, "5 bytes beyond a 20-byte reply were discarded",
          TPace::Line},
+        {"late reply, line pace, on the worker", 5500, sim::kReplyLength,
+         "20 bytes that came after the reply wait", TPace::Line, true},
+        {"25-byte reply, line pace, on the worker", 0, 25,
+         "5 bytes beyond a 20-byte reply were discarded", TPace::Line, true},
     };
     for (const OddCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,7 +153,9 @@ TEST(DeviceExchange, AfterALateOrLongReplyEveryPollDecodesItsOwnReplies) {
                                             clock.Advance(50);
                                             device.Sync();
                                             return uint32_t(clock.NowMs());
-                                        }});
+                                        },
+                                        c.onWorker});
+        EXPECT_EQ(port.ReadOnCaller(), c.pace == TPace::Line && !c.onWorker);
         size_t readings = 0, silences = 0;
         for (int poll = 0; poll < 8; ++poll) {
             SCOPED_TRACE(poll);
