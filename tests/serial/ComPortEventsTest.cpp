@@ -118,7 +118,7 @@ TEST_F(ComPortEventsTest, AvailEventRunsOnThisThreadWithTheByteCount) {
 
 // The worker's data-available event: on the dispatcher worker, with the bytes its own to
 // take; registered again on the dispatcher of the next open; gone once cleared.
-TEST_F(ComPortEventsTest, WorkerAvailEventTakesOnTheWorkerAcrossAReopenUntilCleared) {
+TEST_F(ComPortEventsTest, WorkerAvailEventAndReadOnCallerHoldAcrossAReopen) {
     struct Shared {
         std::mutex lock;
         std::string taken;
@@ -154,6 +154,15 @@ TEST_F(ComPortEventsTest, WorkerAvailEventTakesOnTheWorkerAcrossAReopenUntilClea
     pty.Write("kept!", 5);
     ASSERT_TRUE(PumpUntil([&] { return port.InCount() == 5; }));
     EXPECT_EQ(taken(), "helloagain");
+
+    // Reading on the owning thread instead, kept across a reopen like the event: the new
+    // dispatcher's worker leaves the bytes to WaitInput.
+    ASSERT_TRUE(port.SetReadOnCaller(true));
+    port.SetOpen(false);
+    port.SetOpen(true);
+    ASSERT_TRUE(port.Dispatcher()->ReadOnCaller());
+    pty.Write("owner", 5);
+    EXPECT_TRUE(WaitFor([&] { return port.WaitInput(50) == 5; }));
     EXPECT_TRUE(shown.messages.empty());
 }
 

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <random>
 #include <string>
@@ -142,6 +143,56 @@ TEST_F(DataPathTest, WritingAtOnceKeepsEveryQueuedByteInOrder) {
     sender.join();
     EXPECT_TRUE(received == outgoing);
     EXPECT_EQ(dispatcher.Rings().OutHead, dispatcher.Rings().OutTail);
+}
+
+// Reading on the caller's thread: a wait with nothing coming takes its time and gives
+// nothing, and bytes that come wait in the driver for the caller, not read by the worker;
+// then a stream in chunks of random sizes, with pauses, read by the caller while the
+// switch falls at random (the worker reads whenever it is off): every byte arrives once, in
+// order, and takes at random sizes never see a torn or repeated piece.
+TEST_F(DataPathTest, ReadingOnTheCallerKeepsEveryIncomingByteInOrder) {
+    const uint32_t seed = uint32_t(std::random_device{}());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    ASSERT_EQ(Open(dispatcher, pty), ecOK);
+    ASSERT_TRUE(dispatcher.SetReadOnCaller(true));
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(dispatcher.WaitAndRead(60), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(50))
+        << "a wait with nothing coming does not return early";
+    const auto first = Pattern(100, 1);
+    pty.Write(first.data(), first.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(120)); // two dispatch passes
+    EXPECT_EQ(dispatcher.InputCount(), 0u) << "the worker leaves input to the caller";
+    ASSERT_EQ(dispatcher.WaitAndRead(1000), first.size());
+    std::vector<uint8_t> taken(first.size());
+    ASSERT_EQ(dispatcher.TakeBlock(taken.data(), uint32_t(taken.size())), ecOK);
+    EXPECT_EQ(taken, first);
+
+    const auto incoming = Pattern(200000, 3);
+    std::thread writer([&] {
+        std::mt19937 rng(seed);
+        for (size_t at = 0; at < incoming.size();) {
+            const size_t n = std::min<size_t>(1 + rng() % 3000, incoming.size() - at);
+            pty.Write(incoming.data() + at, n);
+            at += n;
+            if (rng() % 4 == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+        }
+    });
+    std::mt19937 rng(seed + 1);
+    std::vector<uint8_t> received(incoming.size());
+    size_t got = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (got < received.size() && std::chrono::steady_clock::now() < limit) {
+        dispatcher.SetReadOnCaller(rng() % 4 != 0);
+        const uint32_t waiting = dispatcher.WaitAndRead(rng() % 20);
+        const uint32_t n = std::min<uint32_t>(uint32_t(1 + rng() % 5000), waiting);
+        if (n > 0 && dispatcher.TakeBlock(received.data() + got, n) == ecOK)
+            got += n;
+    }
+    writer.join();
+    EXPECT_EQ(got, received.size());
+    EXPECT_TRUE(received == incoming);
 }
 
 TEST_F(DataPathTest, InputRingStopsWhenFullAndWrapsWhenTaken) {
