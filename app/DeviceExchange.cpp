@@ -56,7 +56,7 @@ TDeviceExchange::~TDeviceExchange() {
 }
 
 bool TDeviceExchange::WaitReply(TReply& buffer) {
-    return hooks_.Pace == TPace::Line ? WaitForEvent(buffer) : WaitBySleeps(buffer);
+    return hooks_.Pace == TPace::Line ? WaitAtLinePace(buffer) : WaitBySleeps(buffer);
 }
 
 bool TDeviceExchange::WaitBySleeps(TReply& buffer) {
@@ -84,7 +84,7 @@ bool TDeviceExchange::WaitBySleeps(TReply& buffer) {
 // the 20 bytes; the port is looked at too, for bytes that no event handed over (the event
 // comes only when bytes arrive). The wait goes in steps of kLineStepMs, between which
 // Abandoned is asked and the thread's messages are served.
-bool TDeviceExchange::WaitForEvent(TReply& buffer) {
+bool TDeviceExchange::WaitAtLinePace(TReply& buffer) {
     TReplyMailbox& box = *mailbox_;
     const uint32_t started = hooks_.WaitClock();
     {

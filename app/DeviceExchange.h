@@ -139,7 +139,7 @@ private:
     static void TakeOnWorker(TReplyMailbox& box, TOrvBaseDispatcher& dispatcher, uint16_t count);
 
     bool WaitBySleeps(TReply& buffer);
-    bool WaitForEvent(TReply& buffer);
+    bool WaitAtLinePace(TReply& buffer);
     // TPace::Line: one step of the wait, at most `step`; true when the reply may be there.
     bool WaitStep(std::chrono::milliseconds step);
     // TPace::Line: the reply, once the worker or a look at the port has it.
