@@ -112,8 +112,10 @@ bool TDeviceExchange::WaitAtLinePace(TReply& buffer) {
 bool TDeviceExchange::WaitStep(std::chrono::milliseconds step) {
     // Asked at every step: a reopen under a dispatcher that cannot read on the caller
     // leaves the worker to take the reply.
-    if (port_.ReadOnCaller())
-        return port_.WaitInput(uint32_t(step.count())) >= kReplyLength;
+    if (port_.ReadOnCaller()) {
+        readOnCallerCount_ = port_.WaitInput(uint32_t(step.count()));
+        return readOnCallerCount_ >= kReplyLength;
+    }
     TReplyMailbox& box = *mailbox_;
     std::unique_lock lock(box.Lock);
     return box.Taken.wait_for(lock, step, [&] { return box.Arrived; });
@@ -123,9 +125,11 @@ bool TDeviceExchange::ReplyTaken(TReply& buffer) {
     TReplyMailbox& box = *mailbox_;
     std::lock_guard lock(box.Lock);
     if (!box.Arrived) {
-        // Taken whole or not at all: a dispatch that starts meanwhile keeps its bytes.
-        TOrvBaseDispatcher* dispatcher =
-            port_.InCount() >= kReplyLength ? port_.Dispatcher() : nullptr;
+        // At ReadOnCaller the wait's last step has read what the driver held, and told how
+        // many bytes the ring has: no second look at the driver. Taken whole or not at all:
+        // a dispatch that starts meanwhile keeps its bytes.
+        const uint16_t waiting = port_.ReadOnCaller() ? readOnCallerCount_ : port_.InCount();
+        TOrvBaseDispatcher* dispatcher = waiting >= kReplyLength ? port_.Dispatcher() : nullptr;
         if (dispatcher == nullptr || dispatcher->TakeBlock(buffer.data(), kReplyLength) != 0)
             return false;
         box.Awaiting = false;
@@ -204,6 +208,9 @@ bool TDeviceExchange::Exchange(const uint8_t* frame, uint16_t length, TReply& bu
         mailbox_->Awaiting = true;
         mailbox_->Arrived = false;
     }
+    // Resync left the line quiet: the first look is the wait's first step (bytes kept as the
+    // start of this reply, TStrayBytes::StartOfNextReply, are counted by that step too).
+    readOnCallerCount_ = 0;
     port_.SendBlock(frame, length);
     TReply reply{};
     if (!WaitReply(reply))

@@ -151,6 +151,7 @@ private:
 
     bool outOfStep_ = false;    // a wait ran out: a late reply may still come
     bool beyondReply_ = false; // TPace::Line: the worker saw more than the reply
+    uint16_t readOnCallerCount_ = 0; // ReadOnCaller: the ring's bytes after the last wait step
     std::shared_ptr<TReplyMailbox> mailbox_; // TPace::Line only
 
     TOrvCustomComPort& port_;

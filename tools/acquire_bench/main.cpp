@@ -399,7 +399,7 @@ private:
 
 // The raw-client mode, a process of its own as orvi_acquire is: polls (housing and sensor
 // exchange) back to back by raw termios calls for a second to settle and `seconds` more;
-// prints the polls per second of the second part.
+// prints the polls per second of the second part and its CPU % of one core meanwhile.
 int RawClient(const std::string& path, int baud, int seconds) {
     const int fd = OpenRawPort(path, baud);
     if (fd < 0)
@@ -412,18 +412,21 @@ int RawClient(const std::string& path, int baud, int seconds) {
     const auto settled = Clock::now() + std::chrono::seconds(1);
     while (Clock::now() < settled && poll()) {
     }
+    const double cpu0 = CpuSeconds(getpid());
     const auto t0 = Clock::now();
     const auto end = t0 + std::chrono::seconds(seconds);
     uint64_t polls = 0;
     while (Clock::now() < end && poll())
         ++polls;
-    std::printf("%.3f\n", double(polls) / std::chrono::duration<double>(Clock::now() - t0).count());
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::printf("%.3f %.4f\n", double(polls) / elapsed,
+                100 * (CpuSeconds(getpid()) - cpu0) / elapsed);
     ::close(fd);
     return 0;
 }
 
-// Polls per second of a raw-client process against `scenario`.
-double RawRound(const orvi::sim::Scenario& scenario, int baud, int seconds) {
+// Polls per second and CPU % of a raw-client process against `scenario`.
+Measured RawRound(const orvi::sim::Scenario& scenario, int baud, int seconds) {
     Folder f;
     orvi::sim::DeviceSimulator device(scenario, orvi::sim::PortSetup{5, f.path.string()});
     const pid_t pid = Spawn({"/proc/self/exe", "raw-client", device.SlavePath(),
@@ -431,7 +434,9 @@ double RawRound(const orvi::sim::Scenario& scenario, int baud, int seconds) {
                             f.path.string(), f.File("out"), f.File("err"));
     int status = 0;
     waitpid(pid, &status, 0);
-    return std::atof(Bytes(f.File("out")).c_str());
+    Measured m;
+    std::istringstream(Bytes(f.File("out"))) >> m.pollsPerSecond >> m.cpuPercent;
+    return m;
 }
 
 // Against a device that answers at once (as tools/dispatch_bench's responder does), and
@@ -460,18 +465,20 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
     s.lineTime = true;
     s.reactUs = uint32_t(reactUs);
     const double limit = LineLimit(baud, reactUs);
-    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu, rawPolls, consoleSwitches,
-        lineSwitches;
+    std::vector<double> consolePolls, consoleCpu, linePolls, lineCpu, rawPolls, rawCpu,
+        consoleSwitches, lineSwitches;
     for (int r = 0; r < rounds; ++r) {
         const Measured c = AcquireRound(s, baud, seconds, {"--pace", "console", "--interval", "1"});
         const Measured l = AcquireRound(s, baud, seconds, {"--pace", "line", "--interval", "0"});
-        rawPolls.push_back(RawRound(s, baud, seconds));
+        const Measured raw = RawRound(s, baud, seconds);
+        rawPolls.push_back(raw.pollsPerSecond);
+        rawCpu.push_back(raw.cpuPercent);
         std::printf("round %d: --pace console %.1f polls/s (%.1f%% of the limit), CPU %.2f%%; "
                     "--pace line %.1f polls/s (%.1f%%), CPU %.2f%%; raw termios %.1f polls/s "
-                    "(%.1f%%)\n",
+                    "(%.1f%%), CPU %.2f%%\n",
                     r + 1, c.pollsPerSecond, 100 * c.pollsPerSecond / limit, c.cpuPercent,
-                    l.pollsPerSecond, 100 * l.pollsPerSecond / limit, l.cpuPercent, rawPolls.back(),
-                    100 * rawPolls.back() / limit);
+                    l.pollsPerSecond, 100 * l.pollsPerSecond / limit, l.cpuPercent,
+                    raw.pollsPerSecond, 100 * raw.pollsPerSecond / limit, raw.cpuPercent);
         consolePolls.push_back(c.pollsPerSecond);
         consoleCpu.push_back(c.cpuPercent);
         linePolls.push_back(l.pollsPerSecond);
@@ -495,10 +502,12 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
                 perPoll(cc, cp) > 0 ? perPoll(lc, lp) / perPoll(cc, cp) : 0.0);
     std::printf("  context switches per poll (all threads): console %.1f, line %.1f\n",
                 Median(consoleSwitches), Median(lineSwitches));
-    const double rp = Median(rawPolls);
+    const double rp = Median(rawPolls), rc = Median(rawCpu);
     std::printf("  raw termios, back to back: %.1f polls/s = %.1f%% of the limit (what this "
-                "machine's load leaves); --pace line/raw %.2f\n",
-                rp, 100 * rp / limit, rp > 0 ? lp / rp : 0.0);
+                "machine's load leaves), %.0f us CPU per poll; --pace line/raw: polls %.2f, "
+                "CPU per poll %.2fx\n",
+                rp, 100 * rp / limit, perPoll(rc, rp), rp > 0 ? lp / rp : 0.0,
+                perPoll(rc, rp) > 0 ? perPoll(lc, lp) / perPoll(rc, rp) : 0.0);
     return 0;
 }
 
