@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>

@@ -6,14 +6,12 @@
 // openssl is missing.
 #include "mqtt/Client.h"
 #include "tests/acquire/AcquireProcess.h"
+#include "tools/bench_support/BenchSupport.h"
 
-#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace orvi::acquire::test {
 
@@ -26,29 +24,8 @@ inline std::string Which(const std::string& name) {
     return {};
 }
 
-// A loopback port that nothing listens on just now.
-inline int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-inline bool Listening(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
+using orvi::bench::FreePort;
+using orvi::bench::Listening;
 
 template <class Pred> bool Until(Pred done, int limitMs = 15000) {
     for (int waited = 0; !done(); waited += 10) {

@@ -22,6 +22,7 @@
 #include "platform/Clock.h"
 #include "platform/Termios2_linux.h"
 #include "serial/ComPort.h"
+#include "tools/bench_support/BenchSupport.h"
 #include "tools/simulator/DeviceSimulator.h"
 
 #include <algorithm>
@@ -37,106 +38,16 @@
 #include <fstream>
 #include <memory>
 #include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
+using namespace orvi::bench;
 using Clock = std::chrono::steady_clock;
-
-pid_t Spawn(std::vector<std::string> args, const std::string& portDir, const std::string& out,
-            const std::string& err) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    env.push_back("ORVI_PORT_DIR=" + portDir);
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-}
-
-int Stop(pid_t pid) {
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-size_t Lines(const std::string& path) {
-    const std::string b = Bytes(path);
-    size_t n = 0;
-    for (char c : b)
-        n += c == '\n';
-    return n;
-}
-
-// CPU seconds of a running process: the time on a CPU of each of its threads, in
-// nanoseconds (/proc/PID/task/TID/schedstat), where utime and stime count 10 ms ticks.
-double CpuSeconds(pid_t pid) {
-    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
-    std::error_code error;
-    double seconds = 0;
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream in(task.path() / "schedstat");
-        unsigned long long onCpuNs = 0;
-        if (in >> onCpuNs)
-            seconds += double(onCpuNs) / 1e9;
-    }
-    return seconds;
-}
-
-// Context switches of a running process so far, all its threads: how often it went to sleep
-// and was woken, which a wait that spins or wakes for nothing shows whatever the clock says.
-double ContextSwitches(pid_t pid) {
-    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
-    std::error_code error;
-    double switches = 0;
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.find("ctxt_switches:") != std::string::npos)
-                switches += std::atof(line.c_str() + line.find(':') + 1);
-        }
-    }
-    return switches;
-}
-
-long ResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
 
 struct Folder {
     Folder() {
@@ -310,11 +221,6 @@ int Reconnect(int times) {
 // and the device's reaction to each request.
 double LineLimit(int baud, int reactUs) {
     return 1.0 / (2.0 * (7 + 20) * 10 / baud + 2e-6 * reactUs);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 double Us(Clock::duration d) {
@@ -509,10 +415,6 @@ int Line(int baud, int seconds, int rounds, int reactUs) {
                 rp, 100 * rp / limit, perPoll(rc, rp), rp > 0 ? lp / rp : 0.0,
                 perPoll(rc, rp) > 0 ? perPoll(lc, lp) / perPoll(rc, rp) : 0.0);
     return 0;
-}
-
-int Argument(int argc, char** argv, int i, int fallback) {
-    return argc > i ? std::atoi(argv[i]) : fallback;
 }
 
 } // namespace

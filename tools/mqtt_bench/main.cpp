@@ -14,116 +14,30 @@
 #include "acquire/LogQueue.h"
 #include "app/DataLog.h"
 #include "platform/Clock.h"
+#include "tools/bench_support/BenchSupport.h"
 #include "tools/simulator/DeviceSimulator.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
+using namespace orvi::bench;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 pid_t Spawn(std::vector<std::string> args, const std::string& portDir, const std::string& err) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    env.push_back("ORVI_PORT_DIR=" + portDir);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-}
-
-void End(pid_t pid, int signal = SIGTERM) {
-    kill(pid, signal);
-    waitpid(pid, nullptr, 0);
-}
-
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Listening(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-double CpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-long ResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
-uint64_t Lines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    uint64_t n = 0;
-    char block[65536];
-    while (in.read(block, sizeof block) || in.gcount() > 0)
-        for (std::streamsize i = 0; i < in.gcount(); ++i)
-            n += block[i] == '\n';
-    return n;
+    return orvi::bench::Spawn(std::move(args), portDir, "/dev/null", err);
 }
 
 // The logs (*.txt) of a folder: their lines (when asked) and what the broker has
@@ -157,7 +71,7 @@ struct Bench {
     }
     ~Bench() {
         if (broker > 0)
-            End(broker);
+            Stop(broker);
         device.reset();
         fs::remove_all(root);
     }
@@ -222,7 +136,7 @@ int Drain(int outage, int earlier) {
     const double seconds = std::chrono::duration<double>(Clock::now() - back).count();
     uint64_t nowLines = 0;
     Count(b.File("logs"), &nowLines, acked);
-    End(run);
+    Stop(run);
     std::printf("outage %d s (+ an earlier log of %d records): backlog %llu records "
                 "acknowledged %.2f s after the broker came back: %.0f records/s; polls meanwhile "
                 "%.1f/s (%.1f/s during the outage)\n",
@@ -250,7 +164,7 @@ Round Measure(Bench& b, bool mqtt, int seconds, int index) {
     const uint64_t lines = Lines(log) - lines0;
     const double cpu = CpuSeconds(pid) - cpu0;
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-    End(pid);
+    Stop(pid);
     return {double(lines) / elapsed, 100 * cpu / elapsed};
 }
 
@@ -294,14 +208,10 @@ int Memory(int outage, int step) {
             std::printf(" %ld", last);
             std::fflush(stdout);
         }
-        End(pid);
+        Stop(pid);
         std::printf("; first %ld, last %ld (%+ld)\n", first, last, last - first);
     }
     return 0;
-}
-
-int Argument(int argc, char** argv, int i, int fallback) {
-    return argc > i ? std::atoi(argv[i]) : fallback;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 // --previous names an orvi_viewer of an earlier version to alternate with for --png.
 // Kst (kst2) is skipped with a message when it is not installed.
 #include "app/DataLog.h"
+#include "tools/bench_support/BenchSupport.h"
 #include "viewer/IndexedLog.h"
 #include "viewer/RangeStats.h"
 #include "viewer/TrendChart.h"
@@ -41,10 +42,7 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using orvi::bench::Median;
 
 // A log as the console writes it (its own line writer), with a spike now and then.
 void Generate(const std::string& path, long lines) {

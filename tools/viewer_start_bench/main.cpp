@@ -8,6 +8,7 @@
 //
 //   viewer_start_bench [--lines 1000000] [--runs 7]
 // Uses the offscreen platform unless QT_QPA_PLATFORM is set (DISPLAY with "xcb" for Xvfb).
+#include "tools/bench_support/BenchSupport.h"
 #include "viewer/TrendChart.h"
 #include "viewer/ViewerWindow.h"
 
@@ -29,10 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using orvi::bench::Median;
 
 void Generate(const std::string& path, long lines) {
     std::ofstream out(path, std::ios::binary);
